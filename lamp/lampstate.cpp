@@ -1,0 +1,7 @@
+#include "lamp/lampstate.h"
+
+namespace tintrava {
+
+int HardwareRow = -1;
+
+} // namespace tintrava

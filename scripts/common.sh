@@ -1,0 +1,36 @@
+# Shared by scripts/run and scripts/test: install what is missing, build.
+# Sourced, not run.
+
+TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
+  libftdi1-dev libusb-1.0-0-dev
+  fonts-dejavu-core fonts-wine fonts-liberation2)
+
+# Install the Debian packages among "$@" that are not installed yet.
+ensure_packages() {
+  local missing=() p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Missing packages (${missing[*]}) and no sudo to install them." >&2; return 1; }
+    sudo=(sudo)
+  fi
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# configure DIR BUILD_TYPE [cmake options...]: once; later builds reuse the cache.
+configure() {
+  local dir=$1 type=$2
+  shift 2
+  [ -f "$dir/build.ninja" ] && return 0
+  cmake -S "$TOP" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
+}
