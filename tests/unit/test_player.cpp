@@ -1,0 +1,263 @@
+#include <QtTest>
+
+#include <vector>
+
+#include "ui/player.h"
+
+using namespace tintrava;
+
+namespace {
+
+// Just enough grid for the player: rows of three cells, row 0 the header.
+class RowsGrid : public SequenceGrid {
+public:
+    explicit RowsGrid(std::vector<std::vector<std::string>> steps)
+    {
+        rows.push_back({"FarbNr", "Bezeichnung", "Minuten"});
+        for (auto &s : steps)
+            rows.push_back(s);
+    }
+    int rowCount() const override { return int(rows.size()); }
+    void setRowCount(int n) override { rows.resize(size_t(n), {"", "", ""}); }
+    std::string cell(int col, int row) const override
+    {
+        return row >= 0 && row < rowCount() ? rows[size_t(row)][size_t(col)] : std::string();
+    }
+    void setCell(int col, int row, const std::string &text) override { rows[size_t(row)][size_t(col)] = text; }
+    int fixedRows() const override { return rows.size() > 1 ? 1 : 0; }
+    void setFixedRows(int) override {}
+    int selectedRow() const override { return 1; }
+    void setSelectedRow(int) override {}
+
+    std::vector<std::vector<std::string>> rows;
+};
+
+constexpr double Second = 1.0 / 86400.0;
+constexpr double Minute = 60.0 * Second;
+
+// A player against a fake clock, recording what it would send and show.
+struct Rig {
+    explicit Rig(std::vector<std::vector<std::string>> steps)
+        : grid(std::move(steps)),
+          player(grid, SequencePlayer::Hooks{
+                           [this] { return clock; },
+                           [this](int n) { sent.push_back(QString::number(n)); },
+                           [this](const std::string &w) { sent.push_back("w" + QString::fromStdString(w)); },
+                           [this] {
+                               running = false;
+                               sent.push_back("off");
+                           },
+                           [this] { return running; },
+                           [this](const std::string &s) { label4 = QString::fromStdString(s); },
+                           [this](const std::string &s) { label9 = QString::fromStdString(s); },
+                       })
+    {
+    }
+
+    void start()
+    {
+        QVERIFY(player.canStart());
+        running = true;
+        player.start();
+    }
+    // One timer tick, dt days after the previous moment.
+    void tickAfter(double dt)
+    {
+        clock += dt;
+        player.tick();
+    }
+
+    double clock = 46000.25; // some afternoon
+    bool running = false;
+    QStringList sent;
+    QString label4, label9;
+    RowsGrid grid;
+    SequencePlayer player;
+};
+
+} // namespace
+
+class TestPlayer : public QObject {
+    Q_OBJECT
+private slots:
+    void formatDuration_data()
+    {
+        QTest::addColumn<double>("days");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << 0.0 << "00:00:00";
+        QTest::newRow("seconds truncated") << 59.8 * Second << "00:00:59";
+        QTest::newRow("rounded to ms first") << 59.9996 * Second << "00:01:00";
+        QTest::newRow("just below a minute") << 59.9994 * Second << "00:00:59";
+        QTest::newRow("4:59") << 299.5 * Second << "00:04:59";
+        QTest::newRow("hours") << (13 * 60 + 5) * Minute << "13:05:00";
+        QTest::newRow("whole days dropped") << 1.0 + 90 * Minute << "01:30:00";
+        QTest::newRow("exactly one day") << 1.0 << "00:00:00";
+        QTest::newRow("negative by magnitude") << -5 * Minute << "00:05:00";
+        QTest::newRow("huge") << 2147483647.0 * 3 / 1440.0 << "06:21:00";
+    }
+    void formatDuration()
+    {
+        QFETCH(double, days);
+        QFETCH(QString, text);
+        QCOMPARE(QString::fromStdString(tintrava::formatDuration(days)), text);
+    }
+
+    void emptyGridCannotStart()
+    {
+        Rig rig({});
+        QVERIFY(!rig.player.canStart());
+    }
+
+    // One step of one minute: starts at the first tick, is re-sent every
+    // tick, and the first tick more than a minute later switches off.
+    void oneStepOfOneMinute()
+    {
+        Rig rig({{"5", "Orange", "1"}});
+        rig.start();
+        QVERIFY(rig.sent.isEmpty());
+        rig.tickAfter(Second);
+        QCOMPARE(rig.player.SequenceRow, 1);
+        QCOMPARE(rig.sent, QStringList{"5"});
+        QCOMPARE(rig.label4, QString("Restdauer dieser Farbe: 00:01:00"));
+        QCOMPARE(rig.label9, QString("Gesamtrestdauer: 00:01:00"));
+        for (int i = 0; i < 59; ++i)
+            rig.tickAfter(Second);
+        QCOMPARE(rig.sent.size(), 60);
+        QVERIFY(rig.running);
+        QCOMPARE(rig.label4, QString("Restdauer dieser Farbe: 00:00:01"));
+        rig.clock = rig.player.StepEndTime; // exactly at the end: not yet over
+        rig.tickAfter(0);
+        QVERIFY(rig.running);
+        QCOMPARE(rig.sent.last(), QString("5"));
+        rig.tickAfter(Second / 1000);
+        QVERIFY(!rig.running);
+        QCOMPARE(rig.sent.last(), QString("off"));
+        QCOMPARE(rig.sent.count("off"), 1);
+    }
+
+    void advancesThroughSteps()
+    {
+        Rig rig({{"1", "Rot", "2"}, {"3", "Blau", "1"}, {"4", "Weiß", "3"}});
+        rig.start();
+        rig.tickAfter(Second);
+        QCOMPARE(rig.label4, QString("Restdauer dieser Farbe: 00:02:00"));
+        QCOMPARE(rig.label9, QString("Gesamtrestdauer: 00:06:00"));
+        rig.tickAfter(Second * 30);
+        QCOMPARE(rig.label4, QString("Restdauer dieser Farbe: 00:01:30"));
+        QCOMPARE(rig.label9, QString("Gesamtrestdauer: 00:05:30"));
+        rig.tickAfter(Second * 91);
+        QCOMPARE(rig.player.SequenceRow, 2);
+        QCOMPARE(rig.sent.last(), QString("3"));
+        QCOMPARE(rig.label9, QString("Gesamtrestdauer: 00:04:00"));
+        rig.tickAfter(Minute + Second);
+        QCOMPARE(rig.player.SequenceRow, 3);
+        // On the last step both labels agree.
+        QCOMPARE(rig.label4, QString("Restdauer dieser Farbe: 00:03:00"));
+        QCOMPARE(rig.label9, QString("Gesamtrestdauer: 00:03:00"));
+        rig.tickAfter(3 * Minute + Second);
+        QVERIFY(!rig.running);
+        QCOMPARE(rig.sent, (QStringList{"1", "1", "3", "4", "off"}));
+    }
+
+    void zeroAndNegativeMinutesLastOneTick_data()
+    {
+        QTest::addColumn<QString>("minutes");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("zero") << "0" << "Restdauer dieser Farbe: 00:00:00";
+        QTest::newRow("negative") << "-5" << "Restdauer dieser Farbe: 00:05:00";
+    }
+    void zeroAndNegativeMinutesLastOneTick()
+    {
+        QFETCH(QString, minutes);
+        QFETCH(QString, label);
+        Rig rig({{"2", "Grün", minutes.toStdString()}, {"8", "Gelb", "1"}});
+        rig.start();
+        rig.tickAfter(Second);
+        QCOMPARE(rig.player.SequenceRow, 1);
+        QCOMPARE(rig.label4, label);
+        rig.tickAfter(Second);
+        QCOMPARE(rig.player.SequenceRow, 2);
+        QCOMPARE(rig.sent, (QStringList{"2", "8"}));
+    }
+
+    void allZeroStepsRunToTheEnd()
+    {
+        Rig rig({{"2", "Grün", "0"}, {"3", "Blau", "0"}});
+        rig.start();
+        rig.tickAfter(Second);
+        rig.tickAfter(Second);
+        rig.tickAfter(Second);
+        QVERIFY(!rig.running);
+        QCOMPARE(rig.sent, (QStringList{"2", "3", "off"}));
+    }
+
+    // Cells that are not integers: minutes count as 1, a colour as off.
+    void cellsThatAreNotIntegers()
+    {
+        Rig rig({{"abc", "?", "x"}, {"7", "Violett", "2 "}});
+        rig.start();
+        rig.tickAfter(Second);
+        QCOMPARE(rig.sent, QStringList{"11"});
+        QCOMPARE(rig.label4, QString("Restdauer dieser Farbe: 00:01:00"));
+        QCOMPARE(rig.label9, QString("Gesamtrestdauer: 00:02:00"));
+    }
+
+    void wavelengthStepsSendTheFirstThreeCharacters_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("550") << "550 nm" << "w550";
+        QTest::newRow("leading zero") << "0400 nm" << "w040";
+        QTest::newRow("hex") << "$190 nm" << "w$19";
+        QTest::newRow("umlaut counts as one character") << "ä12 nm" << "wä12";
+    }
+    void wavelengthStepsSendTheFirstThreeCharacters()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, sent);
+        Rig rig({{"13", name.toStdString(), "1"}});
+        rig.start();
+        rig.tickAfter(Second);
+        QCOMPARE(rig.sent, QStringList{sent});
+    }
+
+    void minuteSumsDoNotOverflow()
+    {
+        std::vector<std::vector<std::string>> steps(4, {"1", "Rot", "2147483647"});
+        Rig rig(steps);
+        rig.start();
+        rig.tickAfter(Second);
+        // Four steps of 2147483647 minutes: 8589934588 minutes in all, which is
+        // 508 minutes past whole days. Summed in 32 bits it would wrap.
+        QCOMPARE(rig.label9, QString("Gesamtrestdauer: 08:28:00"));
+    }
+
+    // A clock put back moves the step's end along with it.
+    void clockChangesMoveStepEnds()
+    {
+        Rig rig({{"1", "Rot", "1"}, {"3", "Blau", "1"}});
+        rig.start();
+        rig.tickAfter(Second);
+        rig.tickAfter(-Minute); // clock set back one minute
+        QCOMPARE(rig.label4, QString("Restdauer dieser Farbe: 00:02:00"));
+        rig.tickAfter(Minute + Second);
+        QCOMPARE(rig.player.SequenceRow, 1);
+    }
+
+    void restartBeginsAtStepOne()
+    {
+        Rig rig({{"1", "Rot", "1"}, {"3", "Blau", "1"}});
+        rig.start();
+        rig.tickAfter(Second);
+        rig.tickAfter(Minute + Second);
+        QCOMPARE(rig.player.SequenceRow, 2);
+        rig.start();
+        QCOMPARE(rig.player.SequenceRow, 0);
+        rig.tickAfter(Second);
+        QCOMPARE(rig.player.SequenceRow, 1);
+        QCOMPARE(rig.sent.last(), QString("1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlayer)
+#include "test_player.moc"

@@ -1,0 +1,87 @@
+#include "ui/player.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "lamp/integer_rule.h"
+
+namespace tintrava {
+
+namespace {
+
+// The first n characters of UTF-8 text (a name may hold non-ASCII letters).
+std::string firstCharacters(const std::string &text, int n)
+{
+    std::size_t end = 0;
+    for (int i = 0; i < n && end < text.size(); ++i) {
+        ++end;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            ++end;
+    }
+    return text.substr(0, end);
+}
+
+constexpr int ColourOff = 11;
+constexpr int ColourWavelength = 13;
+
+} // namespace
+
+std::string formatDuration(DayTime days)
+{
+    const double ms = std::round(std::fabs(days) * 86400000.0);
+    const std::int64_t msOfDay = static_cast<std::int64_t>(std::fmod(ms, 86400000.0));
+    const std::int64_t seconds = msOfDay / 1000;
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", int(seconds / 3600), int(seconds / 60 % 60),
+                  int(seconds % 60));
+    return text;
+}
+
+SequencePlayer::SequencePlayer(const SequenceGrid &grid, Hooks hooks) : m_grid(grid), m_hooks(std::move(hooks))
+{
+}
+
+bool SequencePlayer::canStart() const
+{
+    return m_grid.rowCount() >= 2;
+}
+
+void SequencePlayer::start()
+{
+    SequenceRow = 0;
+    StepEndTime = m_hooks.now();
+}
+
+int SequencePlayer::minutesOf(int row) const
+{
+    return strToIntDef(m_grid.cell(2, row), 1);
+}
+
+void SequencePlayer::tick()
+{
+    if (m_hooks.now() > StepEndTime) {
+        ++SequenceRow;
+        StepEndTime = m_hooks.now() + minutesOf(SequenceRow) / 24.0 / 60.0;
+        if (SequenceRow > m_grid.rowCount() - 1)
+            m_hooks.stop();
+    }
+    if (!m_hooks.running())
+        return;
+
+    const int colour = strToIntDef(m_grid.cell(0, SequenceRow), ColourOff);
+    if (colour == ColourWavelength)
+        m_hooks.selectcolor2(firstCharacters(m_grid.cell(1, SequenceRow), 3));
+    else
+        m_hooks.selectcolor(colour);
+
+    m_hooks.setRemainingStep("Restdauer dieser Farbe: " + formatDuration(StepEndTime - m_hooks.now()));
+
+    // Summed in 64 bits: many steps of 2147483647 minutes must not wrap.
+    std::int64_t rest = 0;
+    for (int row = SequenceRow + 1; row < m_grid.rowCount(); ++row)
+        rest += minutesOf(row);
+    m_hooks.setRemainingTotal("Gesamtrestdauer: " +
+                              formatDuration(StepEndTime - m_hooks.now() + double(rest) / 24.0 / 60.0));
+}
+
+} // namespace tintrava
