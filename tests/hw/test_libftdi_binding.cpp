@@ -1,0 +1,537 @@
+// The libftdi1 D2XX binding against FT232R chips emulated at the USB level:
+// libftdi and libusb run unchanged, only the kernel's side is played by the
+// emulator. Runs under umockdev-wrapper.
+#include "ftdi_usb_emulator.h"
+
+#include "lamp/d2xx/libftdi_binding.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+using tintrava::test::EmulatedChipSpec;
+using tintrava::test::EmulatedFt232r;
+using tintrava::test::FtdiUsbEmulator;
+
+namespace {
+
+const D2xxApi &api()
+{
+    return tintrava::libftdiApi();
+}
+
+void *indexArg(DWORD index)
+{
+    return reinterpret_cast<void *>(static_cast<std::uintptr_t>(index));
+}
+
+struct Listed {
+    FT_STATUS descriptionStatus;
+    std::string description;
+    FT_STATUS serialStatus;
+    std::string serial;
+};
+
+// The listing the way the device layer does it: count, then each index.
+std::vector<Listed> listAll(FT_STATUS *countStatus = nullptr)
+{
+    DWORD count = 0;
+    FT_STATUS status = api().ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+    if (countStatus)
+        *countStatus = status;
+    std::vector<Listed> out;
+    if (status != FT_OK)
+        return out;
+    for (DWORD i = 0; i < count; ++i) {
+        char description[64];
+        char serial[16];
+        Listed l;
+        l.descriptionStatus = api().ListDevices(indexArg(i), description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
+        if (l.descriptionStatus == FT_OK)
+            l.description.assign(description, strnlen(description, sizeof description));
+        l.serialStatus = api().ListDevices(indexArg(i), serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
+        if (l.serialStatus == FT_OK)
+            l.serial.assign(serial, strnlen(serial, sizeof serial));
+        out.push_back(l);
+    }
+    return out;
+}
+
+const Listed *findBySerial(const std::vector<Listed> &list, const std::string &serial)
+{
+    for (const Listed &l : list)
+        if (l.serialStatus == FT_OK && l.serial == serial)
+            return &l;
+    return nullptr;
+}
+
+FT_HANDLE openBySerial(const char *serial, FT_STATUS *status)
+{
+    FT_HANDLE handle = nullptr;
+    char buffer[50];
+    std::snprintf(buffer, sizeof buffer, "%s", serial);
+    *status = api().OpenEx(buffer, FT_OPEN_BY_SERIAL_NUMBER, &handle);
+    return handle;
+}
+
+} // namespace
+
+class TestLibftdiBinding : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<FtdiUsbEmulator> usb;
+    EmulatedFt232r *lamp = nullptr;
+    EmulatedFt232r *cable = nullptr;
+    std::vector<FT_HANDLE> toClose;
+
+    // Chips a single test plugs in; unplugged when it ends, even on failure.
+    struct Plugged {
+        FtdiUsbEmulator &usb;
+        EmulatedFt232r &chip;
+        ~Plugged() { usb.unplug(chip); }
+    };
+
+    FT_HANDLE openLamp()
+    {
+        FT_STATUS status = FT_OTHER_ERROR;
+        FT_HANDLE handle = openBySerial(lamp->spec().serial.c_str(), &status);
+        if (status == FT_OK)
+            toClose.push_back(handle);
+        else
+            qWarning("open of the lamp failed with status %u", status);
+        return status == FT_OK ? handle : nullptr;
+    }
+
+    FT_STATUS closeHandle(FT_HANDLE handle)
+    {
+        toClose.erase(std::remove(toClose.begin(), toClose.end(), handle), toClose.end());
+        return api().Close(handle);
+    }
+
+    void checkNoUnhandledRequests(const EmulatedFt232r &chip)
+    {
+        const auto unhandled = chip.unhandledRequests();
+        for (const std::string &r : unhandled)
+            qWarning("%s: unhandled %s", chip.spec().serial.c_str(), r.c_str());
+        QVERIFY(unhandled.empty());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!FtdiUsbEmulator::inMockEnvironment())
+            QFAIL("run this test under umockdev-wrapper (ctest does)");
+        usb = std::make_unique<FtdiUsbEmulator>();
+        // The lamp has a product ID of its own, the cable FTDI's default one.
+        EmulatedChipSpec lampSpec;
+        lampSpec.productId = 0xFA33;
+        lampSpec.manufacturer = "Sela";
+        lampSpec.product = "Sela-Lumen";
+        lampSpec.serial = "SL4711A";
+        lamp = &usb->plug(lampSpec);
+        EmulatedChipSpec cableSpec;
+        cableSpec.productId = 0x6001;
+        cableSpec.product = "TTL232R";
+        cableSpec.serial = "FT9ZK2Q1";
+        cable = &usb->plug(cableSpec);
+    }
+
+    void cleanup()
+    {
+        for (FT_HANDLE h : toClose)
+            api().Close(h);
+        toClose.clear();
+        lamp->takeBulkOut();
+        checkNoUnhandledRequests(*lamp);
+        checkNoUnhandledRequests(*cable);
+    }
+
+    void cleanupTestCase() { usb.reset(); }
+
+    void listsEveryFtdiDeviceWithBothStrings()
+    {
+        const auto list = listAll();
+        QCOMPARE(list.size(), std::size_t(2));
+        const Listed *l = findBySerial(list, "SL4711A");
+        QVERIFY(l);
+        QCOMPARE(l->descriptionStatus, FT_OK);
+        QCOMPARE(l->description, std::string("Sela-Lumen"));
+        const Listed *c = findBySerial(list, "FT9ZK2Q1");
+        QVERIFY(c);
+        QCOMPARE(c->descriptionStatus, FT_OK);
+        QCOMPARE(c->description, std::string("TTL232R"));
+        // Listing must leave the chips to their kernel driver.
+        QVERIFY(lamp->kernelDriverBound());
+        QVERIFY(!lamp->interfaceClaimed());
+    }
+
+    void stringsAreReadOncePerListing()
+    {
+        DWORD count = 0;
+        QCOMPARE(api().ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+        const int afterCount = lamp->stringDescriptorRequests();
+        for (DWORD i = 0; i < count; ++i) {
+            char buffer[64];
+            QCOMPARE(api().ListDevices(indexArg(i), buffer, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION), FT_OK);
+            QCOMPARE(api().ListDevices(indexArg(i), buffer, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER), FT_OK);
+        }
+        QCOMPARE(lamp->stringDescriptorRequests(), afterCount);
+        // A new count enumerates afresh.
+        QCOMPARE(api().ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+        QVERIFY(lamp->stringDescriptorRequests() > afterCount);
+    }
+
+    void indexOutsideTheListingIsNotFound()
+    {
+        DWORD count = 0;
+        QCOMPARE(api().ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+        char buffer[64] = "untouched";
+        QCOMPARE(api().ListDevices(indexArg(count), buffer, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
+                 FT_DEVICE_NOT_FOUND);
+        QCOMPARE(api().ListDevices(indexArg(count + 7), buffer, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER),
+                 FT_DEVICE_NOT_FOUND);
+        QCOMPARE(std::string(buffer), std::string("untouched"));
+    }
+
+    void unreadableStringFailsOnlyItsOwnQuery_data()
+    {
+        QTest::addColumn<bool>("productUnreadable");
+        QTest::addColumn<bool>("serialUnreadable");
+        QTest::newRow("description stalls") << true << false;
+        QTest::newRow("serial stalls") << false << true;
+        QTest::newRow("both stall") << true << true;
+    }
+
+    void unreadableStringFailsOnlyItsOwnQuery()
+    {
+        QFETCH(bool, productUnreadable);
+        QFETCH(bool, serialUnreadable);
+        EmulatedChipSpec spec;
+        spec.productId = 0x6015;
+        spec.product = "Broken-Lamp";
+        spec.serial = "BRK00001";
+        spec.productUnreadable = productUnreadable;
+        spec.serialUnreadable = serialUnreadable;
+        Plugged broken{*usb, usb->plug(spec)};
+
+        const auto list = listAll();
+        QCOMPARE(list.size(), std::size_t(3));
+        int brokenRows = 0;
+        for (const Listed &l : list) {
+            if (l.serial == "SL4711A" || l.serial == "FT9ZK2Q1") {
+                QCOMPARE(l.descriptionStatus, FT_OK);
+                continue;
+            }
+            ++brokenRows;
+            QCOMPARE(l.descriptionStatus != FT_OK, productUnreadable);
+            QCOMPARE(l.serialStatus != FT_OK, serialUnreadable);
+            if (!productUnreadable)
+                QCOMPARE(l.description, std::string("Broken-Lamp"));
+            if (!serialUnreadable)
+                QCOMPARE(l.serial, std::string("BRK00001"));
+        }
+        QCOMPARE(brokenRows, 1);
+        checkNoUnhandledRequests(broken.chip);
+    }
+
+    void longStringsAreCutToTheCallersBuffer()
+    {
+        EmulatedChipSpec spec;
+        spec.productId = 0x6014;
+        spec.product = std::string(70, 'D');
+        spec.serial = "SERIAL-0123456789"; // 17 characters
+        Plugged longOne{*usb, usb->plug(spec)};
+        DWORD count = 0;
+        QCOMPARE(api().ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
+        QCOMPARE(count, DWORD(3));
+        bool seen = false;
+        for (DWORD i = 0; i < count; ++i) {
+            // Guard bytes after the documented sizes must stay untouched.
+            char description[64 + 8];
+            char serial[16 + 8];
+            std::memset(description, '#', sizeof description);
+            std::memset(serial, '#', sizeof serial);
+            QCOMPARE(api().ListDevices(indexArg(i), description, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION), FT_OK);
+            QCOMPARE(api().ListDevices(indexArg(i), serial, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER), FT_OK);
+            QCOMPARE(std::string(description + 64, 8), std::string(8, '#'));
+            QCOMPARE(std::string(serial + 16, 8), std::string(8, '#'));
+            if (description[0] == 'D') {
+                seen = true;
+                QCOMPARE(std::string(description, 64), std::string(64, 'D'));
+                QCOMPARE(std::string(serial, 16), std::string("SERIAL-012345678"));
+            } else {
+                // Shorter strings end with a NUL inside the buffer.
+                QVERIFY(std::memchr(description, '\0', 64));
+                QVERIFY(std::memchr(serial, '\0', 16));
+            }
+        }
+        QVERIFY(seen);
+    }
+
+    void relistingSeesPluggedAndUnpluggedChips()
+    {
+        QCOMPARE(listAll().size(), std::size_t(2));
+        EmulatedChipSpec spec;
+        spec.productId = 0x6010;
+        spec.product = "VC0123456789V123456789"; // a lamp description of the second kind
+        spec.serial = "VC000042";
+        {
+            Plugged second{*usb, usb->plug(spec)};
+            const auto list = listAll();
+            QCOMPARE(list.size(), std::size_t(3));
+            QVERIFY(findBySerial(list, "VC000042"));
+            QCOMPARE(findBySerial(list, "VC000042")->description, spec.product);
+        }
+        const auto list = listAll();
+        QCOMPARE(list.size(), std::size_t(2));
+        QVERIFY(!findBySerial(list, "VC000042"));
+    }
+
+    // The text exchange with the lamp, as the lamp protocol runs it.
+    void textExchangeReachesTheChip()
+    {
+        lamp->answerLine("VER", "Sela-Lumen 2.3\r\n");
+        const int resetsBefore = lamp->chipResets();
+        const int baudRequestsBefore = lamp->baudRateRequests();
+
+        FT_HANDLE handle = openLamp();
+        QVERIFY(handle);
+        QVERIFY(!lamp->kernelDriverBound());
+        QVERIFY(lamp->interfaceClaimed());
+        QVERIFY(lamp->chipResets() > resetsBefore);
+        QVERIFY(cable->kernelDriverBound()); // only the lamp was taken
+
+        QCOMPARE(api().SetBaudRate(handle, 115200), FT_OK);
+        QVERIFY(lamp->baudRateRequests() > baudRequestsBefore);
+        QVERIFY2(std::fabs(lamp->baudRate() - 115200.0) < 115200.0 * 0.03,
+                 qPrintable(QString::number(lamp->baudRate())));
+        QCOMPARE(api().SetTimeouts(handle, 100, 100), FT_OK);
+        QCOMPARE(api().SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_2, FT_PARITY_NONE), FT_OK);
+        QVERIFY(lamp->lineSettingsReceived());
+        const auto line = lamp->lineSettings();
+        QCOMPARE(line.dataBits, 8);
+        QCOMPARE(line.stopBitsCode, 2);
+        QCOMPARE(line.parity, 0);
+        QVERIFY(!line.breakOn);
+
+        char out[] = "VER\r\n";
+        DWORD written = 0;
+        QCOMPARE(api().Write(handle, out, 5, &written), FT_OK);
+        QCOMPARE(written, DWORD(5));
+        QCOMPARE(lamp->takeBulkOut(), std::string("VER\r\n"));
+
+        DWORD queued = 0;
+        QCOMPARE(api().GetQueueStatus(handle, &queued), FT_OK);
+        QCOMPARE(queued, DWORD(16));
+        char in[20] = {};
+        DWORD got = 0;
+        QCOMPARE(api().Read(handle, in, 20, &got), FT_OK);
+        QCOMPARE(got, DWORD(16));
+        QCOMPARE(std::string(in, got), std::string("Sela-Lumen 2.3\r\n"));
+
+        QCOMPARE(closeHandle(handle), FT_OK);
+        QVERIFY(lamp->kernelDriverBound()); // ftdi_sio gets the chip back
+        QVERIFY(!lamp->interfaceClaimed());
+    }
+
+    void baudRateReachesTheChip_data()
+    {
+        QTest::addColumn<ULONG>("baud");
+        QTest::newRow("byte protocol") << ULONG(9600);
+        QTest::newRow("text protocol") << ULONG(115200);
+        QTest::newRow("slow") << ULONG(1200);
+    }
+
+    void baudRateReachesTheChip()
+    {
+        QFETCH(ULONG, baud);
+        FT_HANDLE handle = openLamp();
+        QVERIFY(handle);
+        const int before = lamp->baudRateRequests();
+        QCOMPARE(api().SetBaudRate(handle, baud), FT_OK);
+        QCOMPARE(lamp->baudRateRequests(), before + 1);
+        QVERIFY2(std::fabs(lamp->baudRate() - baud) < baud * 0.03, qPrintable(QString::number(lamp->baudRate())));
+        QCOMPARE(closeHandle(handle), FT_OK);
+    }
+
+    void lineSettingsReachTheChip_data()
+    {
+        QTest::addColumn<int>("wordLength");
+        QTest::addColumn<int>("stopBits");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<FT_STATUS>("status");
+        QTest::addColumn<int>("chipDataBits");
+        QTest::addColumn<int>("chipStopCode");
+        QTest::addColumn<int>("chipParity");
+        QTest::newRow("8N2") << 8 << 2 << 0 << FT_STATUS(FT_OK) << 8 << 2 << 0;
+        QTest::newRow("8N1") << 8 << 0 << 0 << FT_STATUS(FT_OK) << 8 << 0 << 0;
+        QTest::newRow("7E1") << 7 << 0 << 2 << FT_STATUS(FT_OK) << 7 << 0 << 2;
+        QTest::newRow("8O2") << 8 << 2 << 1 << FT_STATUS(FT_OK) << 8 << 2 << 1;
+        QTest::newRow("8S1") << 8 << 0 << 4 << FT_STATUS(FT_OK) << 8 << 0 << 4;
+        QTest::newRow("9 data bits") << 9 << 0 << 0 << FT_STATUS(FT_INVALID_PARAMETER) << -1 << -1 << -1;
+        QTest::newRow("stop bits 3") << 8 << 3 << 0 << FT_STATUS(FT_INVALID_PARAMETER) << -1 << -1 << -1;
+        QTest::newRow("parity 5") << 8 << 0 << 5 << FT_STATUS(FT_INVALID_PARAMETER) << -1 << -1 << -1;
+    }
+
+    void lineSettingsReachTheChip()
+    {
+        QFETCH(int, wordLength);
+        QFETCH(int, stopBits);
+        QFETCH(int, parity);
+        QFETCH(FT_STATUS, status);
+        QFETCH(int, chipDataBits);
+        QFETCH(int, chipStopCode);
+        QFETCH(int, chipParity);
+        FT_HANDLE handle = openLamp();
+        QVERIFY(handle);
+        // Something the row under test must overwrite.
+        QCOMPARE(api().SetDataCharacteristics(handle, 7, 2, 3), FT_OK);
+        QCOMPARE(api().SetDataCharacteristics(handle, UCHAR(wordLength), UCHAR(stopBits), UCHAR(parity)), status);
+        const auto line = lamp->lineSettings();
+        if (status == FT_OK) {
+            QCOMPARE(line.dataBits, chipDataBits);
+            QCOMPARE(line.stopBitsCode, chipStopCode);
+            QCOMPARE(line.parity, chipParity);
+        } else { // refused before anything reached the chip
+            QCOMPARE(line.dataBits, 7);
+            QCOMPARE(line.stopBitsCode, 2);
+            QCOMPARE(line.parity, 3);
+        }
+        QCOMPARE(closeHandle(handle), FT_OK);
+    }
+
+    void readWaitsNoLongerThanItsTimeout()
+    {
+        FT_HANDLE handle = openLamp();
+        QVERIFY(handle);
+        QCOMPARE(api().SetTimeouts(handle, 100, 100), FT_OK);
+        char in[20];
+        DWORD got = 99;
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(api().Read(handle, in, 20, &got), FT_OK);
+        const qint64 elapsed = timer.elapsed();
+        QCOMPARE(got, DWORD(0));
+        QVERIFY2(elapsed >= 90, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+        QCOMPARE(closeHandle(handle), FT_OK);
+    }
+
+    // More than one USB packet's worth: the status bytes of every packet are
+    // dropped, the queue count is exact, and bytes the binding already
+    // fetched are handed out first.
+    void queuedBytesAreCountedAndReadInOrder()
+    {
+        FT_HANDLE handle = openLamp();
+        QVERIFY(handle);
+        QCOMPARE(api().SetTimeouts(handle, 100, 100), FT_OK);
+        std::string reply;
+        for (int i = 0; i < 150; ++i)
+            reply += char('A' + i % 26);
+        lamp->queueBulkIn(reply);
+
+        DWORD queued = 0;
+        QCOMPARE(api().GetQueueStatus(handle, &queued), FT_OK);
+        QCOMPARE(queued, DWORD(150));
+        // Asking again fetches nothing new and still counts what is held.
+        QCOMPARE(api().GetQueueStatus(handle, &queued), FT_OK);
+        QCOMPARE(queued, DWORD(150));
+
+        char in[200];
+        DWORD got = 0;
+        QCOMPARE(api().Read(handle, in, 40, &got), FT_OK);
+        QCOMPARE(std::string(in, got), reply.substr(0, 40));
+        QCOMPARE(api().GetQueueStatus(handle, &queued), FT_OK);
+        QCOMPARE(queued, DWORD(110));
+
+        lamp->queueBulkIn("xyz");
+        QCOMPARE(api().Read(handle, in, 113, &got), FT_OK);
+        QCOMPARE(std::string(in, got), reply.substr(40) + "xyz");
+        QCOMPARE(api().GetQueueStatus(handle, &queued), FT_OK);
+        QCOMPARE(queued, DWORD(0));
+        QCOMPARE(closeHandle(handle), FT_OK);
+    }
+
+    void openFailuresMapToD2xxStatus()
+    {
+        FT_STATUS status = FT_OK;
+        FT_HANDLE handle = openBySerial("NOSUCH01", &status);
+        QCOMPARE(status, FT_DEVICE_NOT_FOUND);
+        QVERIFY(!handle);
+        handle = openBySerial("", &status);
+        QCOMPARE(status, FT_DEVICE_NOT_FOUND);
+
+        // A lamp that another handle holds cannot be claimed twice.
+        FT_HANDLE first = openLamp();
+        QVERIFY(first);
+        handle = openBySerial(lamp->spec().serial.c_str(), &status);
+        QCOMPARE(status, FT_DEVICE_NOT_OPENED);
+        QVERIFY(!handle);
+        QCOMPARE(closeHandle(first), FT_OK);
+        QVERIFY(lamp->kernelDriverBound());
+    }
+
+    void openByDescription()
+    {
+        FT_HANDLE handle = nullptr;
+        char description[] = "TTL232R";
+        QCOMPARE(api().OpenEx(description, FT_OPEN_BY_DESCRIPTION, &handle), FT_OK);
+        QVERIFY(handle);
+        toClose.push_back(handle);
+        QVERIFY(cable->interfaceClaimed());
+        QVERIFY(!lamp->interfaceClaimed());
+        QCOMPARE(closeHandle(handle), FT_OK);
+        QVERIFY(cable->kernelDriverBound());
+    }
+
+    void unknownHandlesAreRefused_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::newRow("null") << "null";
+        QTest::newRow("made up") << "made up";
+        QTest::newRow("closed") << "closed";
+    }
+
+    void unknownHandlesAreRefused()
+    {
+        QFETCH(QString, which);
+        int madeUp = 0;
+        FT_HANDLE handle = nullptr;
+        if (which == "made up") {
+            handle = &madeUp;
+        } else if (which == "closed") {
+            handle = openLamp();
+            QVERIFY(handle);
+            QCOMPARE(closeHandle(handle), FT_OK);
+        }
+        char buffer[8] = "abc";
+        DWORD n = 0;
+        QCOMPARE(api().Close(handle), FT_INVALID_HANDLE);
+        QCOMPARE(api().Read(handle, buffer, 3, &n), FT_INVALID_HANDLE);
+        QCOMPARE(api().Write(handle, buffer, 3, &n), FT_INVALID_HANDLE);
+        QCOMPARE(api().SetBaudRate(handle, 9600), FT_INVALID_HANDLE);
+        QCOMPARE(api().SetDataCharacteristics(handle, 8, 2, 0), FT_INVALID_HANDLE);
+        QCOMPARE(api().SetTimeouts(handle, 100, 100), FT_INVALID_HANDLE);
+        QCOMPARE(api().GetQueueStatus(handle, &n), FT_INVALID_HANDLE);
+        QCOMPARE(lamp->takeBulkOut(), std::string());
+    }
+
+    void badBaudRateIsRefused()
+    {
+        FT_HANDLE handle = openLamp();
+        QVERIFY(handle);
+        QCOMPARE(api().SetBaudRate(handle, 0), FT_INVALID_BAUD_RATE);
+        QCOMPARE(api().SetBaudRate(handle, 50000000), FT_INVALID_BAUD_RATE); // beyond the chip's 3 MBd
+        QCOMPARE(closeHandle(handle), FT_OK);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibftdiBinding)
+#include "test_libftdi_binding.moc"
