@@ -1,0 +1,26 @@
+#pragma once
+// The program's modal boxes as the editing rules and windows see them. Plain
+// C++ so the rules can run without a window; QtDialogs shows the real boxes,
+// tests script the answers. All text is UTF-8.
+#include <string>
+
+namespace tintrava {
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    // Caption, prompt and a one-line field pre-filled with defaultText.
+    // "OK" returns the typed text; "Abbrechen" or closing returns defaultText.
+    virtual std::string inputBox(const std::string &caption, const std::string &prompt,
+                                 const std::string &defaultText) = 0;
+    // A user error: caption "Tintrava", no icon, one "OK" button.
+    virtual void showMessage(const std::string &text) = 0;
+    // A failed file operation: caption "Tintrava", error icon, one "OK" button.
+    virtual void showError(const std::string &text) = 0;
+};
+
+// Caption of every message and error box.
+inline constexpr const char *ApplicationTitle = "Tintrava";
+
+} // namespace tintrava

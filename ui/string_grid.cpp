@@ -1,0 +1,193 @@
+#include "ui/string_grid.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Fixed rows look like a header; the others like ordinary cells whose
+// selection stays visible when the grid has no focus.
+class GridDelegate : public QStyledItemDelegate {
+public:
+    explicit GridDelegate(TStringGrid *grid)
+        : QStyledItemDelegate(grid), m_grid(grid)
+    {
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        if (index.row() < m_grid->fixedRows()) {
+            painter->save();
+            painter->fillRect(option.rect, option.palette.brush(QPalette::Active, QPalette::Button));
+            painter->setPen(option.palette.color(QPalette::Active, QPalette::ButtonText));
+            painter->setFont(option.font);
+            painter->drawText(option.rect.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                              index.data(Qt::DisplayRole).toString());
+            painter->restore();
+            return;
+        }
+        QStyleOptionViewItem opt(option);
+        opt.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(painter, opt, index);
+    }
+
+private:
+    TStringGrid *m_grid;
+};
+
+} // namespace
+
+TStringGrid::TStringGrid(QWidget *parent)
+    : QTableWidget(1, 3, parent)
+{
+    horizontalHeader()->setVisible(false);
+    verticalHeader()->setVisible(false);
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(DefaultRowHeight);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setMinimumSectionSize(1);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setStretchLastSection(false);
+
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setShowGrid(true);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideNone);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setDragEnabled(false);
+    setItemDelegate(new GridDelegate(this));
+
+    QPalette p = palette();
+    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
+    p.setColor(QPalette::Inactive, QPalette::HighlightedText,
+               p.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(p);
+
+    setSelectedRow(0);
+}
+
+int TStringGrid::rowCount() const
+{
+    return QTableWidget::rowCount();
+}
+
+void TStringGrid::setRowCount(int rows)
+{
+    rows = std::max(rows, 1);
+    int selected = selectedRow();
+    // The grid never keeps as many fixed rows as it has rows; losing them puts
+    // the selection on the first row, as changing the fixed rows always does.
+    if (rows <= m_fixedRows)
+        setFixedRows(rows - 1);
+    selected = selectedRow();
+    const int old = QTableWidget::rowCount();
+    QTableWidget::setRowCount(rows);
+    if (rows > old)
+        applyRowFlags(old, rows - 1);
+    if (selected > rows - 1)
+        selected = rows - 1;
+    if (selected < m_fixedRows)
+        selected = m_fixedRows;
+    setSelectedRow(selected);
+}
+
+std::string TStringGrid::cell(int col, int row) const
+{
+    const QTableWidgetItem *it = item(row, col);
+    return it ? it->text().toStdString() : std::string();
+}
+
+void TStringGrid::setCell(int col, int row, const std::string &text)
+{
+    if (QTableWidgetItem *it = itemAt(col, row))
+        it->setText(QString::fromStdString(text));
+}
+
+int TStringGrid::fixedRows() const
+{
+    return m_fixedRows;
+}
+
+void TStringGrid::setFixedRows(int rows)
+{
+    if (rows == m_fixedRows || rows < 0 || rows >= rowCount())
+        return;
+    const int old = m_fixedRows;
+    m_fixedRows = rows;
+    applyRowFlags(0, std::max(old, rows));
+    // A new number of fixed rows starts over at the first free row, at the top.
+    setSelectedRow(m_fixedRows);
+    scrollToTop();
+    viewport()->update();
+}
+
+int TStringGrid::selectedRow() const
+{
+    const int row = currentRow();
+    return row < 0 ? 0 : row;
+}
+
+void TStringGrid::setSelectedRow(int row)
+{
+    if (row < m_fixedRows || row >= rowCount())
+        return;
+    const QModelIndex index = model()->index(row, std::max(currentColumn(), 0));
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+QTableWidgetItem *TStringGrid::itemAt(int col, int row)
+{
+    if (row < 0 || row >= rowCount() || col < 0 || col >= columnCount())
+        return nullptr;
+    QTableWidgetItem *it = item(row, col);
+    if (!it) {
+        it = new QTableWidgetItem;
+        setItem(row, col, it);
+        applyRowFlags(row, row);
+    }
+    return it;
+}
+
+// Fixed rows are disabled items: the view then neither selects them nor
+// moves the cursor onto them. Every cell of such a row needs an item for that.
+void TStringGrid::applyRowFlags(int firstRow, int lastRow)
+{
+    lastRow = std::min(lastRow, rowCount() - 1);
+    for (int row = std::max(firstRow, 0); row <= lastRow; ++row) {
+        const bool fixed = row < m_fixedRows;
+        for (int col = 0; col < columnCount(); ++col) {
+            QTableWidgetItem *it = item(row, col);
+            if (!it) {
+                if (!fixed)
+                    continue;
+                it = new QTableWidgetItem;
+                setItem(row, col, it);
+            }
+            it->setFlags(fixed ? Qt::NoItemFlags : (Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+        }
+    }
+}
+
+void TStringGrid::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // Not the view's double-click: that would edit or act on the cell under
+    // the pointer, while a double-click here always means the selected row.
+    event->accept();
+    if (event->button() == Qt::LeftButton)
+        emit dblClick();
+}
+
+QItemSelectionModel::SelectionFlags TStringGrid::selectionCommand(const QModelIndex &index,
+                                                                  const QEvent *) const
+{
+    // No toggling or clearing: one whole row always stays selected.
+    if (!index.isValid() || index.row() < m_fixedRows)
+        return QItemSelectionModel::NoUpdate;
+    return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// StringGrid1: a three-column text grid whose first rows can be "fixed" like a
+// header: painted in the button face colour and never selectable. Exactly one
+// whole row is selected at a time and cells are not edited in place.
+#include <QTableWidget>
+
+#include "ui/sequence_grid.h"
+
+class TStringGrid : public QTableWidget, public tintrava::SequenceGrid {
+    Q_OBJECT
+public:
+    explicit TStringGrid(QWidget *parent = nullptr);
+
+    static constexpr int DefaultRowHeight = 24;
+
+    // SequenceGrid. These hide QTableWidget's rowCount/setRowCount on purpose:
+    // changing the row count must keep the fixed-row and selection rules.
+    int rowCount() const override;
+    void setRowCount(int rows) override;
+    std::string cell(int col, int row) const override;
+    void setCell(int col, int row, const std::string &text) override;
+    int fixedRows() const override;
+    void setFixedRows(int rows) override;
+    int selectedRow() const override;
+    void setSelectedRow(int row) override;
+
+signals:
+    // A left double-click anywhere on the grid.
+    void dblClick();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
+                                                         const QEvent *event = nullptr) const override;
+
+private:
+    void applyRowFlags(int firstRow, int lastRow);
+    QTableWidgetItem *itemAt(int col, int row);
+
+    int m_fixedRows = 0;
+};
