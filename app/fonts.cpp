@@ -1,0 +1,79 @@
+#include "app/fonts.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QStandardPaths>
+#include <QStringList>
+
+namespace tintrava {
+
+namespace {
+
+// Debian's fonts-wine puts it here; other systems may keep it in a data dir.
+QStringList wineFontCandidates()
+{
+    QStringList files{QStringLiteral("/usr/share/wine/fonts/ms_sans_serif.ttf")};
+    files += QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                       QStringLiteral("wine/fonts/ms_sans_serif.ttf"));
+    return files;
+}
+
+QString registerWineFont()
+{
+    for (const QString &file : wineFontCandidates()) {
+        if (!QFile::exists(file))
+            continue;
+        const int id = QFontDatabase::addApplicationFont(file);
+        if (id < 0)
+            continue;
+        const QStringList families = QFontDatabase::applicationFontFamilies(id);
+        if (!families.isEmpty())
+            return families.first();
+    }
+    return {};
+}
+
+// Wine's copy holds bitmaps for the 8 pt dialog size only; larger text goes
+// to a scalable family instead of being drawn at 8 pt.
+QString g_largeTextFamily;
+
+QString scalableFamily()
+{
+    const QString liberation = QStringLiteral("Liberation Sans");
+    if (QFontDatabase::hasFamily(liberation))
+        return liberation;
+    return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+}
+
+} // namespace
+
+QString setupFonts()
+{
+    static const QString chosen = [] {
+        const QString wine = registerWineFont();
+        if (!wine.isEmpty()) {
+            g_largeTextFamily = scalableFamily();
+            if (wine != QLatin1String(DialogFontFamily))
+                QFont::insertSubstitution(QString::fromLatin1(DialogFontFamily), wine);
+            return wine;
+        }
+        const QString liberation = QStringLiteral("Liberation Sans");
+        if (QFontDatabase::hasFamily(liberation)) {
+            QFont::insertSubstitution(QString::fromLatin1(DialogFontFamily), liberation);
+            return liberation;
+        }
+        const QString fallback = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+        QFont::insertSubstitution(QString::fromLatin1(DialogFontFamily), fallback);
+        return fallback;
+    }();
+    return chosen;
+}
+
+QFont dialogFont(int pointSize)
+{
+    if (pointSize != 8 && !g_largeTextFamily.isEmpty())
+        return QFont(g_largeTextFamily, pointSize);
+    return QFont(QString::fromLatin1(DialogFontFamily), pointSize);
+}
+
+} // namespace tintrava

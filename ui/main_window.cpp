@@ -1,0 +1,379 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include "app/fonts.h"
+#include "app/hardware_dialog.h"
+#include "app/settings_file.h"
+#include "lamp/integer_rule.h"
+#include "lamp/lampstate.h"
+#include "ui/qt_dialogs.h"
+#include "ui/sequence_rules.h"
+
+namespace {
+
+const char *const NoHardwareMessage =
+    "Ohne Auswahl einer Hardware kann die Software nicht verwendet werden. "
+    "Die Software wird deshalb geschlossen.";
+const char *const NothingToPlayMessage = "Es sind keine Farben für die Abfolge ausgewählt";
+
+QLabel *makeLabel(const QString &text, QWidget *parent, int left, int top)
+{
+    auto *label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+QPushButton *makeButton(const QString &text, QWidget *parent, const QRect &place)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setGeometry(place);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      m_qtDialogs(new tintrava::QtDialogs)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Tintrava V.1.50"));
+    setFont(tintrava::dialogFont(8));
+    setFixedSize(702, 480);
+
+    hooks.terminate = [] { QCoreApplication::exit(0); };
+
+    // Palette, top to bottom: caption, top, ColourNumber, screen colour.
+    const QColor face = palette().color(QPalette::Button);
+    Panel8 = makePaletteEntry(QStringLiteral("Weiß"), 16, 4, QColor(255, 255, 255), false);
+    Panel14 = makePaletteEntry(QStringLiteral("Rosa"), 48, 9, QColor(255, 90, 140), false);
+    Panel15 = makePaletteEntry(QStringLiteral("Magenta"), 80, 10, QColor(255, 0, 134), false);
+    Panel11 = makePaletteEntry(QStringLiteral("Violett"), 112, 7, QColor(124, 0, 158), true);
+    Panel12 = makePaletteEntry(QStringLiteral("Indigo"), 144, 12, QColor(40, 11, 53), true);
+    Panel7 = makePaletteEntry(QStringLiteral("Blau"), 176, 3, QColor(0, 0, 255), true);
+    Panel10 = makePaletteEntry(QStringLiteral("Türkis"), 208, 6, QColor(0, 255, 236), false);
+    Panel6 = makePaletteEntry(QStringLiteral("Grün"), 240, 2, QColor(0, 255, 0), false);
+    Panel13 = makePaletteEntry(QStringLiteral("Gelb"), 272, 8, QColor(255, 175, 0), false);
+    Panel9 = makePaletteEntry(QStringLiteral("Orange"), 304, 5, QColor(255, 88, 0), false);
+    Panel5 = makePaletteEntry(QStringLiteral("Rot"), 336, 1, QColor(255, 0, 0), false);
+    Panel16 = makePaletteEntry(QStringLiteral("Wellenlängen-Angabe"), 368, tintrava::ColourWavelength, face,
+                               false);
+    const char *const panelNames[] = {"Panel8", "Panel14", "Panel15", "Panel11", "Panel12", "Panel7",
+                                      "Panel10", "Panel6", "Panel13", "Panel9", "Panel5", "Panel16"};
+    for (size_t i = 0; i < m_palette.size(); ++i)
+        m_palette[i].panel->setObjectName(QString::fromLatin1(panelNames[i]));
+
+    Label2 = makeLabel(QStringLiteral("Farbe anklicken um diese in die"), this, 16, 400);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label7 = makeLabel(QStringLiteral("Liste zu übernehmen"), this, 16, 416);
+    Label7->setObjectName(QStringLiteral("Label7"));
+    Label3 = makeLabel(QStringLiteral("eingestellte Tintrava"), this, 248, 24);
+    Label3->setObjectName(QStringLiteral("Label3"));
+
+    StringGrid1 = new TStringGrid(this);
+    StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
+    StringGrid1->setGeometry(248, 40, 289, 305);
+    StringGrid1->setColumnWidth(0, 65);
+    StringGrid1->setColumnWidth(1, 142);
+    StringGrid1->setColumnWidth(2, 64);
+    connect(StringGrid1, &TStringGrid::dblClick, this, &TForm1::StringGrid1DblClick);
+
+    Label6 = makeLabel(QStringLiteral("Zeile doppelt anklicken um Zeit direkt einzugeben"), this, 256, 352);
+    Label6->setObjectName(QStringLiteral("Label6"));
+
+    // Right-hand panel with the editing buttons and the connection indicator.
+    Panel25 = new TPanel(QString(), this);
+    Panel25->setObjectName(QStringLiteral("Panel25"));
+    Panel25->setGeometry(702 - 141, 0, 141, 480);
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Bei ausgewählter Zeile:"), Panel25);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(8, 16, 121, 145);
+    Button1 = makeButton(QStringLiteral("Zeile löschen"), GroupBox1, QRect(24, 24, 75, 25));
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button2 = makeButton(QStringLiteral("Minuten +"), GroupBox1, QRect(24, 64, 75, 25));
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button3 = makeButton(QStringLiteral("Minuten -"), GroupBox1, QRect(24, 104, 75, 25));
+    Button3->setObjectName(QStringLiteral("Button3"));
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+
+    Button5 = makeButton(QStringLiteral("Abfolge starten"), Panel25, QRect(24, 192, 83, 25));
+    Button5->setObjectName(QStringLiteral("Button5"));
+    connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    Harwareanpassen1 = PopupMenu1->addAction(QStringLiteral("Harware anpassen"));
+    Harwareanpassen1->setObjectName(QStringLiteral("Harwareanpassen1"));
+    connect(Harwareanpassen1, &QAction::triggered, this, &TForm1::Harwareanpassen1Click);
+
+    Label1 = makeLabel(QStringLiteral("Verbindung:"), Panel25, 40, 344);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    ComboBox1 = new QComboBox(Panel25);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->addItems({QStringLiteral("keine Verbindung"), QStringLiteral("USB")});
+    ComboBox1->setCurrentIndex(0);
+    ComboBox1->setEnabled(false);
+    ComboBox1->setGeometry(16, 360, 121, ComboBox1->sizeHint().height());
+    // The indicator is disabled and gets no mouse input, so in practice the
+    // label is where the menu opens.
+    for (QWidget *w : {static_cast<QWidget *>(Label1), static_cast<QWidget *>(ComboBox1)}) {
+        w->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(w, &QWidget::customContextMenuRequested, this,
+                [this, w](const QPoint &pos) { popupMenuAt(w, pos); });
+    }
+
+    // Playback overlay over palette and grid.
+    Panel27 = new TPanel(QStringLiteral("Abfolge aktiv"), this);
+    Panel27->setObjectName(QStringLiteral("Panel27"));
+    Panel27->setGeometry(0, 0, 702 - 141, 480);
+    Panel27->setColor(QColor(0, 255, 0));
+    QFont overlayFont = tintrava::dialogFont(18);
+    overlayFont.setBold(true);
+    Panel27->setFont(overlayFont);
+    Label4 = new QLabel(Panel27);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Label9 = new QLabel(Panel27);
+    Label9->setObjectName(QStringLiteral("Label9"));
+    // The remaining-time texts change every second; their boxes are wide
+    // enough for them instead of resizing to each text.
+    const int timeLabelHeight = QFontMetrics(overlayFont).height();
+    Label4->setGeometry(50, 40, 561 - 50 - 8, timeLabelHeight);
+    Label9->setGeometry(50, 88, 561 - 50 - 8, timeLabelHeight);
+    Button4 = makeButton(QStringLiteral("Abbrechen"), Panel27, QRect(438, 368, 75, 25));
+    Button4->setObjectName(QStringLiteral("Button4"));
+    Button4->setFont(tintrava::dialogFont(8));
+    connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    Panel27->hide();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(1000);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    Timer2->start();
+
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TForm1::~TForm1()
+{
+    delete m_qtDialogs;
+}
+
+TPanel *TForm1::makePaletteEntry(const QString &caption, int top, int number, const QColor &screen,
+                                 bool whiteCaption)
+{
+    auto *panel = new TPanel(caption, this);
+    panel->setGeometry(16, top, 209, 25);
+    panel->setCursor(Qt::PointingHandCursor);
+    if (whiteCaption)
+        panel->setFontColor(Qt::white);
+    connect(panel, &TPanel::clicked, this, &TForm1::Panel5Click);
+    m_palette.push_back({panel, number, screen, whiteCaption});
+    return panel;
+}
+
+void TForm1::setDialogs(tintrava::Dialogs *dialogs)
+{
+    m_dialogs = dialogs;
+}
+
+tintrava::Dialogs &TForm1::dialogs()
+{
+    return m_dialogs ? *m_dialogs : *m_qtDialogs;
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    FormShow();
+    // The start-up check belongs to the first activation. A window that never
+    // becomes the active one (no window manager, offscreen) must still get
+    // it, so it follows the first show as soon as the event loop runs.
+    if (!m_activationQueued) {
+        m_activationQueued = true;
+        QMetaObject::invokeMethod(this, &TForm1::activateOnce, Qt::QueuedConnection);
+    }
+}
+
+void TForm1::activateOnce()
+{
+    if (m_activated)
+        return;
+    m_activated = true;
+    FormActivate();
+}
+
+void TForm1::FormShow()
+{
+    for (const PaletteEntry &entry : m_palette)
+        if (entry.number != tintrava::ColourWavelength)
+            entry.panel->setColor(entry.screen);
+    StringGrid1->setCell(0, 0, "FarbNr");
+    StringGrid1->setCell(1, 0, "Bezeichnung");
+    StringGrid1->setCell(2, 0, "Minuten");
+}
+
+bool TForm1::ladeeinstellungen()
+{
+    return readSettings() == SettingsRead::Valid;
+}
+
+TForm1::SettingsRead TForm1::readSettings()
+{
+    const tintrava::ConfigLine config = tintrava::readConfigLine();
+    switch (config.status) {
+    case tintrava::ConfigLine::Missing:
+        return SettingsRead::Invalid;
+    case tintrava::ConfigLine::Failed:
+        dialogs().showError(config.errorText.toStdString());
+        return SettingsRead::Failed;
+    case tintrava::ConfigLine::Read:
+        break;
+    }
+    tintrava::HardwareRow = tintrava::strToIntDef(config.line.toStdString(), -1);
+    return tintrava::HardwareRow >= 0 && tintrava::HardwareRow <= 4 ? SettingsRead::Valid
+                                                                    : SettingsRead::Invalid;
+}
+
+void TForm1::FormActivate()
+{
+    // A file that cannot be read ends the check with its error box: the
+    // program runs on without a lamp model until one is saved.
+    if (readSettings() != SettingsRead::Invalid)
+        return;
+    if (m_form2 && m_form2->ShowModal() == mrOk)
+        return;
+    dialogs().showMessage(NoHardwareMessage);
+    if (hooks.terminate)
+        hooks.terminate();
+}
+
+void TForm1::Harwareanpassen1Click()
+{
+    if (m_form2)
+        m_form2->ShowModal();
+}
+
+void TForm1::popupMenuAt(QWidget *widget, const QPoint &pos)
+{
+    PopupMenu1->popup(widget->mapToGlobal(pos));
+}
+
+int TForm1::getnr(const QObject *sender) const
+{
+    for (const PaletteEntry &entry : m_palette)
+        if (entry.panel == sender)
+            return entry.number;
+    return 0;
+}
+
+TPanel *TForm1::paletteEntry(int number) const
+{
+    for (const PaletteEntry &entry : m_palette)
+        if (entry.number == number)
+            return entry.panel;
+    return nullptr;
+}
+
+void TForm1::Panel5Click()
+{
+    const int number = getnr(sender());
+    if (number != 0)
+        addcolor(number);
+}
+
+void TForm1::addcolor(int number)
+{
+    const TPanel *panel = paletteEntry(number);
+    tintrava::addcolor(*StringGrid1, dialogs(), number, panel ? panel->caption().toStdString() : std::string());
+}
+
+void TForm1::Button1Click()
+{
+    tintrava::deleteSelectedStep(*StringGrid1, dialogs());
+}
+
+void TForm1::Button2Click()
+{
+    tintrava::minutesPlus(*StringGrid1);
+}
+
+void TForm1::Button3Click()
+{
+    tintrava::minutesMinus(*StringGrid1);
+}
+
+void TForm1::StringGrid1DblClick()
+{
+    tintrava::editMinutes(*StringGrid1, dialogs());
+}
+
+void TForm1::Button5Click()
+{
+    if (StringGrid1->rowCount() < 2) {
+        dialogs().showMessage(NothingToPlayMessage);
+        return;
+    }
+    Button1->setEnabled(false);
+    Button2->setEnabled(false);
+    Button3->setEnabled(false);
+    Button5->setEnabled(false);
+    Panel27->show();
+    Panel27->raise();
+    Timer1->start();
+    if (hooks.playerStarted)
+        hooks.playerStarted();
+}
+
+void TForm1::Button4Click()
+{
+    Button1->setEnabled(true);
+    Button2->setEnabled(true);
+    Button3->setEnabled(true);
+    Button5->setEnabled(true);
+    Panel27->hide();
+    Timer1->stop();
+    if (hooks.playerStopped)
+        hooks.playerStopped();
+}
+
+void TForm1::Timer1Timer()
+{
+    if (hooks.playerTick)
+        hooks.playerTick();
+}
+
+void TForm1::Timer2Timer()
+{
+    if (Timer1->isActive())
+        return;
+    getusbdev();
+}
+
+void TForm1::getusbdev()
+{
+    if (hooks.getusbdev)
+        hooks.getusbdev();
+}

@@ -1,0 +1,126 @@
+#pragma once
+// Form1, the main window: the colour palette, the sequence grid with its
+// editing buttons, the connection indicator and the playback overlay. It also
+// runs the start-up check of the lamp model ("my.conf").
+#include <QWidget>
+
+#include <functional>
+
+#include "ui/panel.h"
+#include "ui/string_grid.h"
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimer;
+class TForm2;
+
+namespace tintrava {
+class Dialogs;
+class QtDialogs;
+}
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // What later layers plug in. Empty functions do nothing.
+    struct Hooks {
+        // Lamp discovery; Timer2 calls it every second while no sequence plays.
+        std::function<void()> getusbdev;
+        // After "Abfolge starten" has covered the editor and started Timer1.
+        std::function<void()> playerStarted;
+        // Every Timer1 tick while a sequence plays.
+        std::function<void()> playerTick;
+        // After a run was stopped (overlay gone, Timer1 off): switch the lamp off.
+        std::function<void()> playerStopped;
+        // Ends the program after the start-up choice was declined.
+        std::function<void()> terminate;
+    };
+    Hooks hooks;
+
+    // The hardware dialog opened at start and from the pop-up menu.
+    void setForm2(TForm2 *form2) { m_form2 = form2; }
+    TForm2 *form2() const { return m_form2; }
+
+    // The boxes shown by this window; nullptr for the real ones.
+    void setDialogs(tintrava::Dialogs *dialogs);
+    tintrava::Dialogs &dialogs();
+
+    // StringGrid1 as the editing rules and the player see it.
+    tintrava::SequenceGrid &grid() { return *StringGrid1; }
+
+    // Reads "my.conf"; true when it names a colour-table row (0..4).
+    bool ladeeinstellungen();
+    // The ColourNumber of a palette panel, 0 for anything else.
+    int getnr(const QObject *sender) const;
+    void addcolor(int number);
+    void getusbdev();
+    // The palette panel of a ColourNumber, nullptr if there is none.
+    TPanel *paletteEntry(int number) const;
+    // Whether the start-up check has run (it runs once per run).
+    bool startupCheckDone() const { return m_activated; }
+
+    // Palette, top to bottom.
+    TPanel *Panel8, *Panel14, *Panel15, *Panel11, *Panel12, *Panel7, *Panel10, *Panel6, *Panel13,
+        *Panel9, *Panel5, *Panel16;
+    QLabel *Label2, *Label7, *Label3, *Label6;
+    TStringGrid *StringGrid1;
+    TPanel *Panel25;
+    QGroupBox *GroupBox1;
+    QPushButton *Button1, *Button2, *Button3, *Button5;
+    QLabel *Label1;
+    QComboBox *ComboBox1;
+    TPanel *Panel27;
+    QLabel *Label4, *Label9;
+    QPushButton *Button4;
+    QMenu *PopupMenu1;
+    QAction *Harwareanpassen1;
+    QTimer *Timer1, *Timer2;
+
+public slots:
+    void FormShow();
+    void FormActivate();
+    void Panel5Click();
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void StringGrid1DblClick();
+    void Harwareanpassen1Click();
+    void Timer1Timer();
+    void Timer2Timer();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    struct PaletteEntry {
+        TPanel *panel;
+        int number;
+        QColor screen;
+        bool whiteCaption;
+    };
+
+    TPanel *makePaletteEntry(const QString &caption, int top, int number, const QColor &screen,
+                             bool whiteCaption);
+    enum class SettingsRead { Valid, Invalid, Failed };
+    // Like ladeeinstellungen, but tells a read failure (error box shown)
+    // apart from a missing or invalid choice.
+    SettingsRead readSettings();
+    void popupMenuAt(QWidget *widget, const QPoint &pos);
+    void activateOnce();
+
+    std::vector<PaletteEntry> m_palette;
+    TForm2 *m_form2 = nullptr;
+    tintrava::Dialogs *m_dialogs = nullptr;
+    tintrava::QtDialogs *m_qtDialogs;
+    bool m_activationQueued = false;
+    bool m_activated = false;
+};
