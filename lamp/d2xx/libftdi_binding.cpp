@@ -229,7 +229,7 @@ FT_STATUS D2XX_CALL listDevices(void *pArg1, void *pArg2, DWORD flags)
                 g_snapshotTaken = true;
             }
             // D2XX passes the index itself in the pointer argument.
-            const auto index = static_cast<std::uintptr_t>(reinterpret_cast<std::uintptr_t>(pArg1));
+            const std::uintptr_t index = reinterpret_cast<std::uintptr_t>(pArg1);
             if (index >= g_snapshot.size())
                 return FT_DEVICE_NOT_FOUND;
             const ListedDevice &entry = g_snapshot[index];
@@ -291,9 +291,9 @@ FT_STATUS D2XX_CALL openEx(void *pArg1, DWORD flags, FT_HANDLE *pHandle)
         if (match == devices.end())
             return FT_DEVICE_NOT_FOUND;
 
-        FtdiContextPtr ctx(ftdi_new());
+        FtdiContextPtr ctx(ftdi_new()); // fails when libusb cannot start
         if (!ctx)
-            return FT_INSUFFICIENT_RESOURCES;
+            return FT_IO_ERROR;
         // libftdi 1.5 has no setter for this. Detach ftdi_sio only while
         // the device is open; closing hands it back to the kernel driver.
         ctx->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;

@@ -456,6 +456,16 @@ private slots:
         QCOMPARE(std::string(in, got), reply.substr(40) + "xyz");
         QCOMPARE(api().GetQueueStatus(handle, &queued), FT_OK);
         QCOMPARE(queued, DWORD(0));
+
+        // A read shorter than what one transfer brought leaves the rest in
+        // libftdi's buffer; the count must include it.
+        lamp->queueBulkIn("0123456789abcdefghij");
+        QCOMPARE(api().Read(handle, in, 5, &got), FT_OK);
+        QCOMPARE(std::string(in, got), std::string("01234"));
+        QCOMPARE(api().GetQueueStatus(handle, &queued), FT_OK);
+        QCOMPARE(queued, DWORD(15));
+        QCOMPARE(api().Read(handle, in, 15, &got), FT_OK);
+        QCOMPARE(std::string(in, got), std::string("56789abcdefghij"));
         QCOMPARE(closeHandle(handle), FT_OK);
     }
 
@@ -521,6 +531,30 @@ private slots:
         QCOMPARE(api().SetTimeouts(handle, 100, 100), FT_INVALID_HANDLE);
         QCOMPARE(api().GetQueueStatus(handle, &n), FT_INVALID_HANDLE);
         QCOMPARE(lamp->takeBulkOut(), std::string());
+    }
+
+    void unpluggedWhileOpen()
+    {
+        EmulatedChipSpec spec;
+        spec.productId = 0x6001;
+        spec.product = "Sela-Lumen";
+        spec.serial = "GONE0001";
+        auto *chip = &usb->plug(spec);
+        FT_STATUS status = FT_OTHER_ERROR;
+        FT_HANDLE handle = openBySerial("GONE0001", &status);
+        QCOMPARE(status, FT_OK);
+        usb->unplug(*chip);
+        char out[] = "VER\r\n";
+        DWORD written = 99;
+        QCOMPARE(api().Write(handle, out, 5, &written), FT_IO_ERROR);
+        QCOMPARE(written, DWORD(0));
+        char in[20];
+        DWORD got = 99;
+        QCOMPARE(api().Read(handle, in, 20, &got), FT_IO_ERROR);
+        QCOMPARE(got, DWORD(0));
+        api().Close(handle); // may report the failed release; the handle is gone either way
+        QCOMPARE(api().Close(handle), FT_INVALID_HANDLE);
+        QCOMPARE(listAll().size(), std::size_t(2));
     }
 
     void badBaudRateIsRefused()
