@@ -90,16 +90,23 @@ bool writeConfigNumber(int number, QString *errorText)
     const QByteArray content = QByteArray::number(number) + lineEnd;
 
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so that a failing write is seen here and not lost in the
+    // final flush, which the commit would not notice.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         if (errorText)
             *errorText = writeFailed(path, file.errorString());
         return false;
     }
-    if (file.write(content) != content.size()) {
-        if (errorText)
-            *errorText = writeFailed(path, file.errorString());
-        file.cancelWriting();
-        return false;
+    qint64 written = 0;
+    while (written < content.size()) {
+        const qint64 n = file.write(content.constData() + written, content.size() - written);
+        if (n <= 0) {
+            if (errorText)
+                *errorText = writeFailed(path, file.errorString());
+            file.cancelWriting();
+            return false;
+        }
+        written += n;
     }
     if (!file.commit()) {
         if (errorText)

@@ -133,6 +133,18 @@ QStringList checkBox(QWidget *w, QMessageBox::Icon icon, const std::function<QSt
     return problems;
 }
 
+// QTest::keyClicks knows ASCII only; other characters go in as key events
+// that carry just their text, as an input method would deliver them.
+void typeText(QWidget *w, const QString &text)
+{
+    for (const QChar ch : text) {
+        if (ch.unicode() < 0x80)
+            QTest::keyClick(w, ch.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+}
+
 void clickOnly(QWidget *w)
 {
     auto *box = qobject_cast<QMessageBox *>(w);
@@ -198,7 +210,7 @@ void ModalPoller::expectInput(const QString &caption, const QString &prompt, con
                 if (typed->isEmpty())
                     QTest::keyClick(edit, Qt::Key_Delete);
                 else
-                    QTest::keyClicks(edit, *typed);
+                    typeText(edit, *typed);
                 QTest::keyClick(edit, Qt::Key_Return);
             } else {
                 QTest::keyClick(edit, Qt::Key_Escape);
