@@ -71,9 +71,13 @@ QString setupFonts()
 
 QFont dialogFont(int pointSize)
 {
-    if (pointSize != 8 && !g_largeTextFamily.isEmpty())
-        return QFont(g_largeTextFamily, pointSize);
-    return QFont(QString::fromLatin1(DialogFontFamily), pointSize);
+    QFont font(pointSize != 8 && !g_largeTextFamily.isEmpty() ? g_largeTextFamily
+                                                              : QString::fromLatin1(DialogFontFamily),
+               pointSize);
+    // Set explicitly, so a control does not take over its container's bold.
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    return font;
 }
 
 } // namespace tintrava
