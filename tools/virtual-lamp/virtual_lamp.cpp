@@ -1,0 +1,856 @@
+// The virtual lamp: a D2XX driver library with simulated lamps behind it.
+// The program loads it like FTDI's library (TINTRAVA_D2XX_LIBRARY=…/
+// libtintrava-virtual-lamp.so); the device file, the lamp behaviour and the
+// trace format are described in README.md beside this file.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+#include "lamp/d2xx/d2xx_api.h"
+#include "lamp/integer_rule.h"
+
+#if defined(_WIN32)
+#define VL_EXPORT __declspec(dllexport)
+#else
+#define VL_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+constexpr int DefaultReplyDelayMs = 20;
+constexpr ULONG DefaultReadTimeoutMs = 500; // when FT_SetTimeouts was never called
+constexpr std::size_t LineLimit = 256;      // a text lamp drops longer lines
+constexpr const char *VersionReply = "Sela-Lumen V1.0\r\n";
+constexpr const char *ColourReply = "OK\r\n";
+
+enum class Firmware { Text, Byte, Cable };
+
+const char *firmwareName(Firmware firmware)
+{
+    switch (firmware) {
+    case Firmware::Text: return "text";
+    case Firmware::Byte: return "byte";
+    case Firmware::Cable: return "cable";
+    }
+    return "-";
+}
+
+// One line of the device file.
+struct DeviceConfig {
+    std::string description;
+    std::string serial;
+    Firmware firmware = Firmware::Text;
+    bool openFails = false;
+    bool descriptionFails = false;
+    bool serialFails = false;
+    bool noReply = false;
+    std::optional<std::string> reply;
+    int delayMs = DefaultReplyDelayMs;
+};
+
+// A lamp's own state; lives for the process, keyed by serial number.
+struct LampState {
+    std::string line;      // text lamp: bytes of the line being received
+    bool frameStarted = false; // byte lamp: 0xFF seen, colour byte expected
+    int rgb = -1;          // text lamp: colour of the last C line, -1 none yet
+    int colourNumber = 0;  // byte lamp: ColourNumber of the last frame, 0 none yet
+    unsigned generation = 0; // counts the times the device went away
+    bool present = false;
+    std::uintptr_t openBy = 0; // id of the live handle, 0 none
+};
+
+struct Pending {
+    double dueMs;
+    std::string bytes;
+};
+
+struct OpenDevice {
+    std::string serial;
+    DeviceConfig config; // as last seen attached; names the device in the trace
+    unsigned generation = 0;
+    ULONG baud = 9600; // FTDI's defaults after an open: 9600 8N1
+    UCHAR wordLength = FT_BITS_8;
+    UCHAR stopBits = FT_STOP_BITS_1;
+    UCHAR parity = FT_PARITY_NONE;
+    std::optional<ULONG> readTimeout;
+    ULONG writeTimeout = 0;
+    std::vector<Pending> rx; // replies on their way, in order
+};
+
+std::mutex mutex;
+std::vector<DeviceConfig> attached; // the device file as last read
+std::vector<DeviceConfig> listing;  // snapshot of the last count, for by-index queries
+bool listed = false;
+std::map<std::string, LampState> lamps;
+std::map<std::uintptr_t, std::unique_ptr<OpenDevice>> handles;
+std::uintptr_t nextHandle = 1;
+
+double nowMs()
+{
+#if defined(_WIN32)
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+#else
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
+#endif
+}
+
+// ---------------------------------------------------------------- device file
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// \r \n \t \0 \\ and \xNN; false for a broken escape.
+bool unescape(const std::string &text, std::string &out)
+{
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i >= text.size())
+            return false;
+        switch (text[i]) {
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case '0': out += '\0'; break;
+        case '\\': out += '\\'; break;
+        case 'x': {
+            if (i + 2 >= text.size())
+                return false;
+            const int high = hexValue(text[i + 1]);
+            const int low = hexValue(text[i + 2]);
+            if (high < 0 || low < 0)
+                return false;
+            out += char(high * 16 + low);
+            i += 2;
+            break;
+        }
+        default: return false;
+        }
+    }
+    return true;
+}
+
+std::string trim(const std::string &text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+std::vector<std::string> split(const std::string &text, char separator)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            return parts;
+        start = end + 1;
+    }
+}
+
+// A line that does not parse completely is left out: a half-written or
+// mistyped line shows up as a missing device, not as a different one.
+std::optional<DeviceConfig> parseDevice(const std::string &line)
+{
+    const std::vector<std::string> fields = split(line, '|');
+    if (fields.size() < 3)
+        return std::nullopt;
+    DeviceConfig device;
+    if (!unescape(fields[0], device.description) || !unescape(fields[1], device.serial))
+        return std::nullopt;
+    const std::string firmware = trim(fields[2]);
+    if (firmware == "text")
+        device.firmware = Firmware::Text;
+    else if (firmware == "byte")
+        device.firmware = Firmware::Byte;
+    else if (firmware == "cable")
+        device.firmware = Firmware::Cable;
+    else
+        return std::nullopt;
+    for (std::size_t i = 3; i < fields.size(); ++i) {
+        const std::string option = trim(fields[i]);
+        if (option.empty())
+            continue;
+        if (option == "open-fails") {
+            device.openFails = true;
+        } else if (option == "description-fails") {
+            device.descriptionFails = true;
+        } else if (option == "serial-fails") {
+            device.serialFails = true;
+        } else if (option == "no-reply") {
+            device.noReply = true;
+        } else if (option.rfind("reply=", 0) == 0) {
+            std::string reply;
+            if (!unescape(option.substr(6), reply))
+                return std::nullopt;
+            device.reply = reply;
+        } else if (option.rfind("delay=", 0) == 0) {
+            const auto ms = tintrava::parseInteger(option.substr(6));
+            if (!ms || *ms < 0)
+                return std::nullopt;
+            device.delayMs = *ms;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return device;
+}
+
+std::vector<DeviceConfig> readDeviceFile()
+{
+    const char *path = std::getenv("TINTRAVA_VIRTUAL_LAMP");
+    if (!path) {
+        DeviceConfig lamp;
+        lamp.description = "Sela-Lumen";
+        lamp.serial = "VL000001";
+        return {lamp};
+    }
+    std::vector<DeviceConfig> devices;
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return devices; // no file: nothing plugged in
+    std::ostringstream whole;
+    whole << file.rdbuf();
+    for (std::string line : split(whole.str(), '\n')) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::string content = trim(line);
+        if (content.empty() || content[0] == '#')
+            continue;
+        if (auto device = parseDevice(line))
+            devices.push_back(*device);
+    }
+    return devices;
+}
+
+const DeviceConfig *findAttached(const std::string &serial)
+{
+    for (const DeviceConfig &device : attached)
+        if (device.serial == serial)
+            return &device;
+    return nullptr;
+}
+
+// Re-reads the device file; a lamp missing from it is unplugged, and the
+// handles opened on it are dead from then on, even if it comes back.
+void refresh()
+{
+    attached = readDeviceFile();
+    for (auto &[serial, lamp] : lamps) {
+        const bool present = findAttached(serial) != nullptr;
+        if (lamp.present && !present) {
+            ++lamp.generation;
+            lamp.openBy = 0;
+            lamp.line.clear();
+            lamp.frameStarted = false;
+        }
+        lamp.present = present;
+    }
+    for (const DeviceConfig &device : attached) {
+        LampState &lamp = lamps[device.serial];
+        lamp.present = true;
+    }
+}
+
+// ---------------------------------------------------------------- trace
+
+std::string escapeField(const std::string &text)
+{
+    if (text.empty())
+        return "-";
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        case '\n': out += "\\n"; break;
+        default:
+            if (c < 0x20 || c >= 0x7F) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                out += hex;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    return out;
+}
+
+std::string hex(const std::string &bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 0x0F];
+    }
+    return out.empty() ? "-" : out;
+}
+
+const char *statusName(FT_STATUS status)
+{
+    switch (status) {
+    case FT_OK: return "FT_OK";
+    case FT_INVALID_HANDLE: return "FT_INVALID_HANDLE";
+    case FT_DEVICE_NOT_FOUND: return "FT_DEVICE_NOT_FOUND";
+    case FT_DEVICE_NOT_OPENED: return "FT_DEVICE_NOT_OPENED";
+    case FT_IO_ERROR: return "FT_IO_ERROR";
+    case FT_INSUFFICIENT_RESOURCES: return "FT_INSUFFICIENT_RESOURCES";
+    case FT_INVALID_PARAMETER: return "FT_INVALID_PARAMETER";
+    case FT_INVALID_BAUD_RATE: return "FT_INVALID_BAUD_RATE";
+    case FT_OTHER_ERROR: return "FT_OTHER_ERROR";
+    }
+    return "FT_OTHER_ERROR";
+}
+
+std::string flagText(DWORD flags)
+{
+    std::string text;
+    auto add = [&](DWORD bit, const char *name) {
+        if (flags & bit) {
+            text += text.empty() ? "" : "|";
+            text += name;
+            flags &= ~bit;
+        }
+    };
+    add(FT_LIST_NUMBER_ONLY, "NUMBER_ONLY");
+    add(FT_LIST_BY_INDEX, "BY_INDEX");
+    add(FT_LIST_ALL, "ALL");
+    add(FT_OPEN_BY_SERIAL_NUMBER, "SERIAL");
+    add(FT_OPEN_BY_DESCRIPTION, "DESCRIPTION");
+    if (flags) {
+        char rest[16];
+        std::snprintf(rest, sizeof rest, "0x%X", unsigned(flags));
+        text += text.empty() ? "" : "|";
+        text += rest;
+    }
+    return text.empty() ? "0" : text;
+}
+
+// What one call did, for the trace.
+struct Trace {
+    const char *call;
+    std::string serial;
+    std::string description;
+    std::string firmware;
+    std::string args;
+    FT_STATUS status = FT_OK;
+    std::string result;
+    std::string data;   // raw bytes, shown as hex
+    std::string heard;  // what the lamp made of a write
+    std::string colour;
+
+    explicit Trace(const char *name) : call(name) { }
+
+    void device(const DeviceConfig &config)
+    {
+        serial = config.serial;
+        description = config.description;
+        firmware = firmwareName(config.firmware);
+    }
+};
+
+std::string colourText(Firmware firmware, const LampState &lamp)
+{
+    char text[16];
+    if (firmware == Firmware::Text && lamp.rgb >= 0) {
+        std::snprintf(text, sizeof text, "%06X", unsigned(lamp.rgb));
+        return text;
+    }
+    if (firmware == Firmware::Byte && lamp.colourNumber > 0)
+        return std::to_string(lamp.colourNumber);
+    return "-";
+}
+
+void writeTrace(const Trace &trace, double when)
+{
+    const char *path = std::getenv("TINTRAVA_VIRTUAL_LAMP_LOG");
+    if (!path || !*path)
+        return;
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f", when);
+#if defined(_WIN32)
+    const long pid = long(_getpid());
+#else
+    const long pid = long(getpid());
+#endif
+    std::string line = std::string("t=") + time + "\tpid=" + std::to_string(pid) + "\tcall=" + trace.call
+        + "\tserial=" + escapeField(trace.serial) + "\tdesc=" + escapeField(trace.description)
+        + "\tfw=" + escapeField(trace.firmware) + "\targs=" + escapeField(trace.args)
+        + "\tstatus=" + statusName(trace.status) + "\tresult=" + escapeField(trace.result)
+        + "\tdata=" + hex(trace.data) + "\theard=" + escapeField(trace.heard)
+        + "\tcolour=" + escapeField(trace.colour) + "\n";
+#if defined(_WIN32)
+    if (FILE *file = std::fopen(path, "ab")) {
+        std::fwrite(line.data(), 1, line.size(), file);
+        std::fclose(file);
+    }
+#else
+    // One write per line on an O_APPEND descriptor: lines from several
+    // processes sharing the file do not interleave.
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+    }
+    ::close(fd);
+#endif
+}
+
+// Fills in the device and colour fields (when a device is known) and writes the line.
+FT_STATUS finish(Trace &trace, FT_STATUS status, const DeviceConfig *config = nullptr)
+{
+    trace.status = status;
+    if (config) {
+        trace.device(*config);
+        auto it = lamps.find(config->serial);
+        if (it != lamps.end())
+            trace.colour = colourText(config->firmware, it->second);
+    }
+    writeTrace(trace, nowMs());
+    return status;
+}
+
+// ---------------------------------------------------------------- lamps
+
+bool lineSettingsFit(const DeviceConfig &config, const OpenDevice &open)
+{
+    const bool frame8N2 = open.wordLength == FT_BITS_8 && open.stopBits == FT_STOP_BITS_2
+        && open.parity == FT_PARITY_NONE;
+    switch (config.firmware) {
+    case Firmware::Text: return frame8N2 && open.baud == 115200;
+    case Firmware::Byte: return frame8N2 && open.baud == 9600;
+    case Firmware::Cable: return false;
+    }
+    return false;
+}
+
+void addHeard(std::string &heard, const std::string &what)
+{
+    if (!heard.empty())
+        heard += ',';
+    heard += what;
+}
+
+bool isColourCommand(const std::string &command)
+{
+    if (command.size() != 7 || command[0] != 'C')
+        return false;
+    return std::all_of(command.begin() + 1, command.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
+// A complete text line (without CR LF); returns the reply, if any.
+std::optional<std::string> textCommand(const DeviceConfig &config, LampState &lamp, const std::string &command,
+                                       std::string &heard)
+{
+    std::string normalReply;
+    if (command == "VER") {
+        addHeard(heard, "VER");
+        normalReply = VersionReply;
+    } else if (isColourCommand(command)) {
+        lamp.rgb = *tintrava::parseInteger("$" + command.substr(1));
+        addHeard(heard, "C:" + command.substr(1));
+        normalReply = ColourReply;
+    } else {
+        addHeard(heard, "unknown:" + command);
+        return std::nullopt;
+    }
+    if (config.noReply)
+        return std::nullopt;
+    return config.reply.value_or(normalReply);
+}
+
+void receive(const DeviceConfig &config, LampState &lamp, OpenDevice &open, const std::string &bytes,
+             std::string &heard)
+{
+    if (config.firmware == Firmware::Cable || bytes.empty())
+        return;
+    if (!lineSettingsFit(config, open)) {
+        // Wrong baud rate or framing: the lamp sees noise and loses any line
+        // or frame it had begun.
+        addHeard(heard, "garbled");
+        lamp.line.clear();
+        lamp.frameStarted = false;
+        return;
+    }
+    const double due = nowMs() + config.delayMs;
+    for (unsigned char c : bytes) {
+        if (config.firmware == Firmware::Byte) {
+            if (lamp.frameStarted && c >= 0x41 && c <= 0x4C) {
+                lamp.colourNumber = c - 0x40;
+                addHeard(heard, "colour:" + std::to_string(lamp.colourNumber));
+                lamp.frameStarted = false;
+            } else {
+                lamp.frameStarted = c == 0xFF;
+            }
+            continue;
+        }
+        if (c != '\n') {
+            lamp.line += char(c);
+            if (lamp.line.size() > LineLimit) {
+                addHeard(heard, "overlong");
+                lamp.line.clear();
+            }
+            continue;
+        }
+        std::string line;
+        line.swap(lamp.line);
+        if (line.empty() || line.back() != '\r') {
+            addHeard(heard, "unterminated:" + line);
+            continue;
+        }
+        line.pop_back();
+        if (auto reply = textCommand(config, lamp, line, heard); reply && !reply->empty())
+            open.rx.push_back(Pending{due, *reply});
+    }
+}
+
+std::size_t dueBytes(const OpenDevice &open, double now)
+{
+    std::size_t count = 0;
+    for (const Pending &p : open.rx)
+        if (p.dueMs <= now)
+            count += p.bytes.size();
+    return count;
+}
+
+std::string takeDue(OpenDevice &open, double now, std::size_t most)
+{
+    std::string out;
+    while (out.size() < most && !open.rx.empty() && open.rx.front().dueMs <= now) {
+        Pending &front = open.rx.front();
+        const std::size_t n = std::min(most - out.size(), front.bytes.size());
+        out += front.bytes.substr(0, n);
+        front.bytes.erase(0, n);
+        if (front.bytes.empty())
+            open.rx.erase(open.rx.begin());
+    }
+    return out;
+}
+
+// The open device behind a handle, and its lamp; FT_OK or why not.
+struct Bound {
+    OpenDevice *open = nullptr;
+    const DeviceConfig *config = nullptr;
+    LampState *lamp = nullptr;
+};
+
+FT_STATUS bind(FT_HANDLE handle, Bound &bound)
+{
+    const auto id = reinterpret_cast<std::uintptr_t>(handle);
+    auto it = handles.find(id);
+    if (it == handles.end())
+        return FT_INVALID_HANDLE;
+    bound.open = it->second.get();
+    refresh();
+    bound.config = findAttached(bound.open->serial);
+    if (bound.config)
+        bound.open->config = *bound.config;
+    LampState &lamp = lamps[bound.open->serial];
+    bound.lamp = &lamp;
+    if (!bound.config || lamp.generation != bound.open->generation)
+        return FT_IO_ERROR;
+    return FT_OK;
+}
+
+// The device a handle was opened on, for the trace (also once it is unplugged).
+const DeviceConfig *traceDevice(const Bound &bound)
+{
+    return bound.open ? &bound.open->config : nullptr;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- the nine calls
+
+extern "C" {
+
+VL_EXPORT FT_STATUS D2XX_CALL FT_ListDevices(void *pArg1, void *pArg2, DWORD Flags)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Trace trace("FT_ListDevices");
+    if (Flags == FT_LIST_NUMBER_ONLY) {
+        trace.args = "flags=NUMBER_ONLY";
+        if (!pArg1)
+            return finish(trace, FT_INVALID_PARAMETER);
+        refresh();
+        listing = attached;
+        listed = true;
+        *static_cast<DWORD *>(pArg1) = DWORD(listing.size());
+        trace.result = "count=" + std::to_string(listing.size());
+        return finish(trace, FT_OK);
+    }
+    const auto index = reinterpret_cast<std::uintptr_t>(pArg1);
+    trace.args = "index=" + std::to_string(index) + " flags=" + flagText(Flags);
+    const bool serial = Flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
+    const bool description = Flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
+    if ((!serial && !description) || !pArg2)
+        return finish(trace, FT_INVALID_PARAMETER);
+    if (!listed) {
+        refresh();
+        listing = attached;
+        listed = true;
+    }
+    if (index >= listing.size())
+        return finish(trace, FT_DEVICE_NOT_FOUND);
+    const DeviceConfig &device = listing[index];
+    if ((serial && device.serialFails) || (description && device.descriptionFails))
+        return finish(trace, FT_IO_ERROR, &device);
+    // FTDI's buffers: 16 bytes for a serial, 64 for a description; the NUL
+    // only fits when the text is shorter.
+    const std::string &text = serial ? device.serial : device.description;
+    const std::size_t limit = serial ? 16 : 64;
+    const std::size_t n = std::min(text.size(), limit);
+    std::memcpy(pArg2, text.data(), n);
+    if (n < limit)
+        static_cast<char *>(pArg2)[n] = '\0';
+    trace.result = "text=" + text.substr(0, n);
+    return finish(trace, FT_OK, &device);
+}
+
+VL_EXPORT FT_STATUS D2XX_CALL FT_OpenEx(void *pArg1, DWORD Flags, FT_HANDLE *pHandle)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Trace trace("FT_OpenEx");
+    const std::string key = pArg1 ? static_cast<const char *>(pArg1) : "";
+    trace.args = "key=" + key + " flags=" + flagText(Flags);
+    if (!pArg1 || !pHandle || (Flags != FT_OPEN_BY_SERIAL_NUMBER && Flags != FT_OPEN_BY_DESCRIPTION))
+        return finish(trace, FT_INVALID_PARAMETER);
+    refresh();
+    const DeviceConfig *config = nullptr;
+    for (const DeviceConfig &device : attached) {
+        if ((Flags == FT_OPEN_BY_SERIAL_NUMBER ? device.serial : device.description) == key) {
+            config = &device;
+            break;
+        }
+    }
+    if (!config)
+        return finish(trace, FT_DEVICE_NOT_FOUND);
+    LampState &lamp = lamps[config->serial];
+    if (config->openFails || lamp.openBy != 0) // a broken or busy device
+        return finish(trace, FT_DEVICE_NOT_OPENED, config);
+    auto open = std::make_unique<OpenDevice>();
+    open->serial = config->serial;
+    open->config = *config;
+    open->generation = lamp.generation;
+    const std::uintptr_t id = nextHandle++;
+    handles[id] = std::move(open);
+    lamp.openBy = id;
+    *pHandle = reinterpret_cast<FT_HANDLE>(id);
+    trace.result = "handle=" + std::to_string(id);
+    return finish(trace, FT_OK, config);
+}
+
+VL_EXPORT FT_STATUS D2XX_CALL FT_Close(FT_HANDLE ftHandle)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Trace trace("FT_Close");
+    const auto id = reinterpret_cast<std::uintptr_t>(ftHandle);
+    trace.args = "handle=" + std::to_string(id);
+    Bound bound;
+    const FT_STATUS status = bind(ftHandle, bound);
+    if (status == FT_INVALID_HANDLE)
+        return finish(trace, status);
+    // Closing always releases the handle, also for a lamp that was unplugged;
+    // replies not read by then are lost.
+    const DeviceConfig *config = traceDevice(bound);
+    if (bound.lamp->openBy == id)
+        bound.lamp->openBy = 0;
+    handles.erase(id);
+    return finish(trace, FT_OK, config);
+}
+
+VL_EXPORT FT_STATUS D2XX_CALL FT_Read(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRead,
+                                      DWORD *lpBytesReturned)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    Trace trace("FT_Read");
+    const double start = nowMs();
+    Bound bound;
+    FT_STATUS status = bind(ftHandle, bound);
+    if (status != FT_OK) {
+        trace.args = "want=" + std::to_string(dwBytesToRead);
+        if (lpBytesReturned)
+            *lpBytesReturned = 0;
+        return finish(trace, status, traceDevice(bound));
+    }
+    const auto id = reinterpret_cast<std::uintptr_t>(ftHandle);
+    const ULONG timeout = bound.open->readTimeout.value_or(DefaultReadTimeoutMs);
+    trace.args = "want=" + std::to_string(dwBytesToRead) + " timeout=" + std::to_string(timeout);
+    if (!lpBuffer || !lpBytesReturned)
+        return finish(trace, FT_INVALID_PARAMETER, traceDevice(bound));
+    std::string got;
+    const double deadline = start + timeout;
+    for (;;) {
+        // One clock reading for both: a reply due by the deadline is never missed.
+        const double now = nowMs();
+        got += takeDue(*bound.open, now, dwBytesToRead - got.size());
+        if (got.size() >= dwBytesToRead || now >= deadline)
+            break;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        lock.lock();
+        // Another thread may have closed the handle meanwhile.
+        if (handles.find(id) == handles.end()) {
+            *lpBytesReturned = 0;
+            return finish(trace, FT_INVALID_HANDLE);
+        }
+    }
+    std::memcpy(lpBuffer, got.data(), got.size());
+    *lpBytesReturned = DWORD(got.size());
+    char waited[32];
+    std::snprintf(waited, sizeof waited, "%.3f", nowMs() - start);
+    trace.result = "got=" + std::to_string(got.size()) + " waited=" + waited;
+    trace.data = got;
+    return finish(trace, FT_OK, traceDevice(bound));
+}
+
+VL_EXPORT FT_STATUS D2XX_CALL FT_Write(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite,
+                                       DWORD *lpBytesWritten)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Trace trace("FT_Write");
+    Bound bound;
+    FT_STATUS status = bind(ftHandle, bound);
+    trace.args = "count=" + std::to_string(dwBytesToWrite);
+    if (status == FT_OK && (!lpBuffer || !lpBytesWritten))
+        status = FT_INVALID_PARAMETER;
+    if (status != FT_OK) {
+        if (lpBytesWritten)
+            *lpBytesWritten = 0;
+        return finish(trace, status, traceDevice(bound));
+    }
+    const OpenDevice &open = *bound.open;
+    trace.args += " line=" + std::to_string(open.baud) + "/" + std::to_string(open.wordLength) + "/"
+        + std::to_string(open.stopBits) + "/" + std::to_string(open.parity);
+    const std::string bytes(static_cast<const char *>(lpBuffer), dwBytesToWrite);
+    receive(*bound.config, *bound.lamp, *bound.open, bytes, trace.heard);
+    *lpBytesWritten = dwBytesToWrite;
+    trace.result = "written=" + std::to_string(dwBytesToWrite);
+    trace.data = bytes;
+    return finish(trace, FT_OK, bound.config);
+}
+
+VL_EXPORT FT_STATUS D2XX_CALL FT_SetBaudRate(FT_HANDLE ftHandle, ULONG BaudRate)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Trace trace("FT_SetBaudRate");
+    trace.args = "baud=" + std::to_string(BaudRate);
+    Bound bound;
+    FT_STATUS status = bind(ftHandle, bound);
+    if (status == FT_OK && BaudRate == 0)
+        status = FT_INVALID_BAUD_RATE;
+    if (status == FT_OK)
+        bound.open->baud = BaudRate;
+    return finish(trace, status, traceDevice(bound));
+}
+
+VL_EXPORT FT_STATUS D2XX_CALL FT_SetDataCharacteristics(FT_HANDLE ftHandle, UCHAR WordLength, UCHAR StopBits,
+                                                        UCHAR Parity)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Trace trace("FT_SetDataCharacteristics");
+    trace.args = "bits=" + std::to_string(WordLength) + " stop=" + std::to_string(StopBits)
+        + " parity=" + std::to_string(Parity);
+    Bound bound;
+    FT_STATUS status = bind(ftHandle, bound);
+    const bool valid = (WordLength == FT_BITS_7 || WordLength == FT_BITS_8)
+        && (StopBits == FT_STOP_BITS_1 || StopBits == FT_STOP_BITS_2) && Parity <= 4;
+    if (status == FT_OK && !valid)
+        status = FT_INVALID_PARAMETER;
+    if (status == FT_OK) {
+        bound.open->wordLength = WordLength;
+        bound.open->stopBits = StopBits;
+        bound.open->parity = Parity;
+    }
+    return finish(trace, status, traceDevice(bound));
+}
+
+VL_EXPORT FT_STATUS D2XX_CALL FT_SetTimeouts(FT_HANDLE ftHandle, ULONG ReadTimeout, ULONG WriteTimeout)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Trace trace("FT_SetTimeouts");
+    trace.args = "read=" + std::to_string(ReadTimeout) + " write=" + std::to_string(WriteTimeout);
+    Bound bound;
+    const FT_STATUS status = bind(ftHandle, bound);
+    if (status == FT_OK) {
+        bound.open->readTimeout = ReadTimeout;
+        bound.open->writeTimeout = WriteTimeout;
+    }
+    return finish(trace, status, traceDevice(bound));
+}
+
+VL_EXPORT FT_STATUS D2XX_CALL FT_GetQueueStatus(FT_HANDLE ftHandle, DWORD *dwRxBytes)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Trace trace("FT_GetQueueStatus");
+    Bound bound;
+    FT_STATUS status = bind(ftHandle, bound);
+    if (status == FT_OK && !dwRxBytes)
+        status = FT_INVALID_PARAMETER;
+    if (status == FT_OK) {
+        *dwRxBytes = DWORD(dueBytes(*bound.open, nowMs()));
+        trace.result = "queue=" + std::to_string(*dwRxBytes);
+    }
+    return finish(trace, status, traceDevice(bound));
+}
+
+} // extern "C"
+
+// The program binds these through the typedefs of d2xx_api.h; a signature
+// drifting from them would only show as a crash at run time.
+static_assert(std::is_same_v<decltype(&FT_ListDevices), FT_ListDevices_t>);
+static_assert(std::is_same_v<decltype(&FT_OpenEx), FT_OpenEx_t>);
+static_assert(std::is_same_v<decltype(&FT_Close), FT_Close_t>);
+static_assert(std::is_same_v<decltype(&FT_Read), FT_Read_t>);
+static_assert(std::is_same_v<decltype(&FT_Write), FT_Write_t>);
+static_assert(std::is_same_v<decltype(&FT_SetBaudRate), FT_SetBaudRate_t>);
+static_assert(std::is_same_v<decltype(&FT_SetDataCharacteristics), FT_SetDataCharacteristics_t>);
+static_assert(std::is_same_v<decltype(&FT_SetTimeouts), FT_SetTimeouts_t>);
+static_assert(std::is_same_v<decltype(&FT_GetQueueStatus), FT_GetQueueStatus_t>);
