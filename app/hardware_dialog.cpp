@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <algorithm>
+
 #include "app/fonts.h"
 #include "app/settings_file.h"
 #include "lamp/lampstate.h"
@@ -38,7 +40,8 @@ TForm2::TForm2(QWidget *parent)
     Label1 = new QLabel(QStringLiteral("Bitte angeschlossene Hardware auswählen"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(tintrava::dialogFont(12));
-    Label1->setGeometry(8, 16, 306, 20);
+    // Sized to its text like any label, at least as wide as designed.
+    Label1->setGeometry(8, 16, std::max(306, Label1->sizeHint().width()), 20);
 
     RadioGroup1 = new QGroupBox(QStringLiteral("Hardware"), this);
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
