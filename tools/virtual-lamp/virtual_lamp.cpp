@@ -699,11 +699,11 @@ VL_EXPORT FT_STATUS D2XX_CALL FT_Close(FT_HANDLE ftHandle)
         return finish(trace, status);
     // Closing always releases the handle, also for a lamp that was unplugged;
     // replies not read by then are lost.
-    const DeviceConfig *config = traceDevice(bound);
+    const DeviceConfig config = bound.open->config; // outlives the handle, for the trace
     if (bound.lamp->openBy == id)
         bound.lamp->openBy = 0;
     handles.erase(id);
-    return finish(trace, FT_OK, config);
+    return finish(trace, FT_OK, &config);
 }
 
 VL_EXPORT FT_STATUS D2XX_CALL FT_Read(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRead,
