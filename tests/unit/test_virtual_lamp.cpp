@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
 
 using namespace tintrava;
@@ -634,6 +635,44 @@ private slots:
         QVERIFY2(clock.nsecsElapsed() >= qint64(atLeastMs - 1) * 1'000'000,
                  qPrintable(QString::number(clock.nsecsElapsed())));
         QCOMPARE(lamp.Close(handle), FT_OK);
+    }
+
+    // The device layer's calls and buffers on the virtual lamp, as discovery
+    // and the text protocol use them.
+    void throughDeviceLayer()
+    {
+        writeDevices("TTL232R|DL1|cable\nSela-Lumen|DL000000000000002|text\n");
+        const D2xxApi previous = D2XXUnit::driver();
+        D2XXUnit::setDriver(lamp);
+        auto restore = qScopeGuard([&] { D2XXUnit::setDriver(previous); });
+        D2XXUnit::resetForTests();
+
+        QCOMPARE(D2XXUnit::GetFTDeviceCount(), FT_OK);
+        QCOMPARE(D2XXUnit::DeviceCount, 2u);
+        QCOMPARE(D2XXUnit::GetFTDeviceDescription(1), FT_OK);
+        QCOMPARE(D2XXUnit::DeviceText, std::string("Sela-Lumen"));
+        QCOMPARE(D2XXUnit::GetFTDeviceSerialNo(1), FT_OK);
+        QCOMPARE(D2XXUnit::DeviceText, std::string("DL00000000000000")); // 16 characters
+        // FTDI's 16-byte buffer cuts such a serial; the device opens only by its full serial.
+        QCOMPARE(D2XXUnit::Open_USB_Device_By_Serial_Number(D2XXUnit::DeviceText), FT_DEVICE_NOT_FOUND);
+        QCOMPARE(D2XXUnit::DeviceHandle, nullptr);
+
+        QCOMPARE(D2XXUnit::Open_USB_Device_By_Serial_Number("DL000000000000002"), FT_OK);
+        D2XXUnit::BaudRate = 115200;
+        QCOMPARE(D2XXUnit::SetFTBaudRate(), FT_OK);
+        QCOMPARE(D2XXUnit::SetFTTimeouts(100, 100), FT_OK);
+        D2XXUnit::WordLength = 8;
+        D2XXUnit::StopBits = 2;
+        D2XXUnit::Parity = 0;
+        QCOMPARE(D2XXUnit::SetFTDataCharacteristics(), FT_OK);
+        std::memcpy(D2XXUnit::OutBuffer, "VER\r\n", 5);
+        QCOMPARE(D2XXUnit::WriteFTDevice(5), 5u);
+        QTRY_COMPARE_WITH_TIMEOUT((D2XXUnit::GetFTQueueStatus(), D2XXUnit::QueueCount), 17u, 5000);
+        QCOMPARE(D2XXUnit::ReadFTDevice(20), 17u);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(D2XXUnit::InBuffer), 17),
+                 QByteArray("Sela-Lumen V1.0\r\n"));
+        QCOMPARE(D2XXUnit::CloseFTDevice(), FT_OK);
+        QCOMPARE(D2XXUnit::DeviceHandle, nullptr);
     }
 
     // ------------------------------------------------------------ trace
