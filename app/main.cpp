@@ -7,6 +7,9 @@
 
 #include "app/fonts.h"
 #include "app/hardware_dialog.h"
+#include "lamp/d2xx/d2xx_unit.h"
+#include "lamp/d2xx/driver_loader.h"
+#include "lamp/d2xx/libftdi_binding.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -34,14 +37,19 @@ int main(int argc, char **argv)
 
     tintrava::setupFonts();
 
-    // Lamp driver selection goes here, e.g.
-    //   reportStartupWarning(setupLampDriver());
-    reportStartupWarning(std::string());
+    // The driver is chosen once; a misconfigured one is reported here and
+    // leaves the lamp unreachable rather than silently using another.
+    std::string driverWarning;
+#if defined(TINTRAVA_HAVE_LIBFTDI1)
+    D2XXUnit::setDriver(tintrava::chooseDriver(&tintrava::libftdiApi(), driverWarning));
+#else
+    D2XXUnit::setDriver(tintrava::chooseDriver(nullptr, driverWarning));
+#endif
+    reportStartupWarning(driverWarning);
 
     TForm1 form1;
     TForm2 form2;
     form1.setForm2(&form2);
-    // Lamp discovery and the player are connected to form1.hooks here.
 
     form1.show();
     return app.exec();

@@ -4,6 +4,11 @@
 
 namespace tintrava {
 
+// Colour numbers with a meaning of their own: 11 switches the lamp off (never
+// a step of the sequence), 13 marks a wavelength step.
+inline constexpr int ColourOff = 11;
+inline constexpr int ColourWavelength = 13;
+
 enum LampProtocolKind { ProtocolUnknown = 0, ProtocolByte = 1, ProtocolText = 2 };
 
 // Row of the colour table for the chosen lamp model; -1 until "my.conf" was read.

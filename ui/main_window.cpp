@@ -3,19 +3,24 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 
 #include "app/fonts.h"
 #include "app/hardware_dialog.h"
 #include "app/settings_file.h"
+#include "lamp/discovery.h"
 #include "lamp/integer_rule.h"
 #include "lamp/lampstate.h"
+#include "lamp/protocols.h"
+#include "ui/player.h"
 #include "ui/qt_dialogs.h"
 #include "ui/sequence_rules.h"
 
@@ -43,6 +48,15 @@ QPushButton *makeButton(const QString &text, QWidget *parent, const QRect &place
     return button;
 }
 
+// The local wall clock as a day count: days since 1899-12-30, the time of day
+// as the fraction, milliseconds included.
+double localNowDays()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const qint64 localMs = now.toMSecsSinceEpoch() + qint64(now.offsetFromUtc()) * 1000;
+    return 25569.0 + double(localMs) / 86400000.0;
+}
+
 } // namespace
 
 TForm1::TForm1(QWidget *parent)
@@ -55,6 +69,8 @@ TForm1::TForm1(QWidget *parent)
     setFont(tintrava::dialogFont(8));
     setFixedSize(702, 480);
 
+    hooks.now = localNowDays;
+    hooks.sleep = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     hooks.terminate = [] { QCoreApplication::exit(0); };
 
     // Palette, top to bottom: caption, top, ColourNumber, screen colour.
@@ -171,6 +187,25 @@ TForm1::TForm1(QWidget *parent)
     Timer2->setInterval(1000);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
     Timer2->start();
+
+    m_commander = std::make_unique<tintrava::LampCommander>(
+        Lamp, tintrava::LampCommander::Hooks{
+                  [this](int ms) { hooks.sleep(ms); },
+                  // start() also restarts the interval, so discovery waits a
+                  // full second after every exchange.
+                  [this](bool enabled) { enabled ? Timer2->start() : Timer2->stop(); },
+                  [this] { getusbdev(); },
+              });
+    m_player = std::make_unique<tintrava::SequencePlayer>(
+        *StringGrid1, tintrava::SequencePlayer::Hooks{
+                          [this] { return hooks.now(); },
+                          [this](int n) { selectcolor(n); },
+                          [this](const std::string &w) { selectcolor2(w); },
+                          [this] { Button4Click(); },
+                          [this] { return Timer1->isActive(); },
+                          [this](const std::string &t) { Label4->setText(QString::fromStdString(t)); },
+                          [this](const std::string &t) { Label9->setText(QString::fromStdString(t)); },
+                      });
 
     if (QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -343,8 +378,7 @@ void TForm1::Button5Click()
     Panel27->show();
     Panel27->raise();
     Timer1->start();
-    if (hooks.playerStarted)
-        hooks.playerStarted();
+    m_player->start();
 }
 
 void TForm1::Button4Click()
@@ -355,14 +389,12 @@ void TForm1::Button4Click()
     Button5->setEnabled(true);
     Panel27->hide();
     Timer1->stop();
-    if (hooks.playerStopped)
-        hooks.playerStopped();
+    selectcolor(tintrava::ColourOff);
 }
 
 void TForm1::Timer1Timer()
 {
-    if (hooks.playerTick)
-        hooks.playerTick();
+    m_player->tick();
 }
 
 void TForm1::Timer2Timer()
@@ -374,6 +406,20 @@ void TForm1::Timer2Timer()
 
 void TForm1::getusbdev()
 {
-    if (hooks.getusbdev)
-        hooks.getusbdev();
+    ComboBox1->setCurrentIndex(tintrava::getusbdev(Lamp) ? 1 : 0);
+}
+
+std::string TForm1::sendstr(const std::string &text)
+{
+    return m_commander->sendstr(text);
+}
+
+void TForm1::selectcolor(int colourNumber)
+{
+    m_commander->selectcolor(colourNumber);
+}
+
+void TForm1::selectcolor2(const std::string &wavelengthText)
+{
+    m_commander->selectcolor2(wavelengthText);
 }

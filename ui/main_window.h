@@ -5,7 +5,10 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+#include <string>
 
+#include "lamp/lampstate.h"
 #include "ui/panel.h"
 #include "ui/string_grid.h"
 
@@ -20,7 +23,9 @@ class TForm2;
 
 namespace tintrava {
 class Dialogs;
+class LampCommander;
 class QtDialogs;
+class SequencePlayer;
 }
 
 class TForm1 : public QWidget {
@@ -29,20 +34,19 @@ public:
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 
-    // What later layers plug in. Empty functions do nothing.
+    // What tests replace: the clock, the blocking wait of a lamp exchange and
+    // the end of the program. The defaults are the real ones.
     struct Hooks {
-        // Lamp discovery; Timer2 calls it every second while no sequence plays.
-        std::function<void()> getusbdev;
-        // After "Abfolge starten" has covered the editor and started Timer1.
-        std::function<void()> playerStarted;
-        // Every Timer1 tick while a sequence plays.
-        std::function<void()> playerTick;
-        // After a run was stopped (overlay gone, Timer1 off): switch the lamp off.
-        std::function<void()> playerStopped;
+        // Local date-time in days (whole days since 1899-12-30 plus the time of day).
+        std::function<double()> now;
+        std::function<void(int ms)> sleep;
         // Ends the program after the start-up choice was declined.
         std::function<void()> terminate;
     };
     Hooks hooks;
+
+    // The lamp as discovery and the protocols last saw it.
+    tintrava::LampState Lamp;
 
     // The hardware dialog opened at start and from the pop-up menu.
     void setForm2(TForm2 *form2) { m_form2 = form2; }
@@ -61,6 +65,10 @@ public:
     int getnr(const QObject *sender) const;
     void addcolor(int number);
     void getusbdev();
+    std::string sendstr(const std::string &text);
+    void selectcolor(int colourNumber);
+    void selectcolor2(const std::string &wavelengthText);
+    tintrava::SequencePlayer &player() { return *m_player; }
     // The palette panel of a ColourNumber, nullptr if there is none.
     TPanel *paletteEntry(int number) const;
     // Whether the start-up check has run (it runs once per run).
@@ -118,6 +126,8 @@ private:
     void activateOnce();
 
     std::vector<PaletteEntry> m_palette;
+    std::unique_ptr<tintrava::LampCommander> m_commander;
+    std::unique_ptr<tintrava::SequencePlayer> m_player;
     TForm2 *m_form2 = nullptr;
     tintrava::Dialogs *m_dialogs = nullptr;
     tintrava::QtDialogs *m_qtDialogs;

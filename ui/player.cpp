@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "lamp/integer_rule.h"
+#include "lamp/lampstate.h"
 
 namespace tintrava {
 
@@ -20,9 +21,6 @@ std::string firstCharacters(const std::string &text, int n)
     }
     return text.substr(0, end);
 }
-
-constexpr int ColourOff = 11;
-constexpr int ColourWavelength = 13;
 
 } // namespace
 

@@ -5,14 +5,11 @@
 // and on a grid in memory.
 #include <string>
 
+#include "lamp/lampstate.h"
 #include "ui/dialogs.h"
 #include "ui/sequence_grid.h"
 
 namespace tintrava {
-
-// Colour numbers of the sequence grid's first column.
-inline constexpr int ColourOff = 11;
-inline constexpr int ColourWavelength = 13;
 
 inline constexpr int MinWavelength = 390;
 inline constexpr int MaxWavelength = 750;

@@ -16,6 +16,7 @@
 #include "app/hardware_dialog.h"
 #include "app/settings_file.h"
 #include "lamp/lampstate.h"
+#include "support/fake_d2xx.h"
 #include "support/fake_dialogs.h"
 #include "support/modal_poller.h"
 #include "ui/main_window.h"
@@ -93,6 +94,9 @@ void TestMainWindow::init()
     QVERIFY(conf.open(QIODevice::WriteOnly));
     conf.write("1\n");
     conf.close();
+
+    tintrava::testing::fakeD2xx().reset();
+    tintrava::testing::fakeD2xx().install();
 
     m_dialogs = std::make_unique<FakeDialogs>();
     m_form2 = std::make_unique<TForm2>();
@@ -451,35 +455,42 @@ void TestMainWindow::popupMenuOnLabel()
 void TestMainWindow::discoveryTimer()
 {
     TForm1 &f = *m_form;
-    int calls = 0;
-    f.hooks.getusbdev = [&] { ++calls; };
+    auto &fake = tintrava::testing::fakeD2xx();
+    const auto counts = [&] { return int(fake.callList().count("ListDevices(NUMBER_ONLY)")); };
+    fake.devices = {{"Sela-Lumen", "VL1"}};
+    fake.clearLog();
     f.Timer2Timer();
-    QCOMPARE(calls, 1);
+    QCOMPARE(counts(), 1);
+    QCOMPARE(f.ComboBox1->currentText(), QString("USB"));
     // The timer itself drives it.
-    QTRY_VERIFY_WITH_TIMEOUT(calls >= 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(counts() >= 2, 10000);
 
     // While a sequence plays, discovery waits for the lamp commands.
     f.Timer2->stop();
-    calls = 0;
+    fake.clearLog();
     f.Timer1->start();
     f.Timer2Timer();
-    QCOMPARE(calls, 0);
+    QCOMPARE(counts(), 0);
     f.Timer1->stop();
+    fake.devices.clear();
     f.Timer2Timer();
-    QCOMPARE(calls, 1);
+    QCOMPARE(counts(), 1);
+    QCOMPARE(f.ComboBox1->currentText(), QString("keine Verbindung"));
 }
 
 void TestMainWindow::startAndStop()
 {
     TForm1 &f = *m_form;
-    QStringList events;
-    f.hooks.playerStarted = [&] { events << (f.Timer1->isActive() && f.Panel27->isVisible() ? "started" : "started early"); };
-    f.hooks.playerTick = [&] { events << "tick"; };
-    f.hooks.playerStopped = [&] { events << (!f.Timer1->isActive() && !f.Panel27->isVisible() ? "stopped" : "stopped early"); };
+    auto &fake = tintrava::testing::fakeD2xx();
+    fake.devices = {{"Sela-Lumen", "VL1"}};
+    fake.responder = [](const std::string &) { return std::string("OK\r\n"); };
+    double clock = 45000.5;
+    f.hooks.now = [&] { return clock; };
+    f.hooks.sleep = [](int) {};
     QTest::mouseClick(f.Panel5, Qt::LeftButton);
+    fake.clearLog();
 
     QTest::mouseClick(f.Button5, Qt::LeftButton);
-    QCOMPARE(events, QStringList{"started"});
     QVERIFY(f.Panel27->isVisible());
     QVERIFY(f.Timer1->isActive());
     for (QPushButton *b : {f.Button1, f.Button2, f.Button3, f.Button5})
@@ -489,30 +500,41 @@ void TestMainWindow::startAndStop()
     QVERIFY(f.Panel27->geometry().contains(f.Panel16->geometry()));
     QVERIFY(!f.Panel27->geometry().intersects(f.Panel25->geometry()));
     QCOMPARE(f.childAt(f.Panel5->geometry().center()), f.Panel27);
+    // Nothing goes to the lamp before the first tick.
+    QVERIFY(fake.writes.empty());
 
-    QTRY_VERIFY_WITH_TIMEOUT(events.contains("tick"), 10000);
+    clock += 1.0 / 86400;
+    QTRY_VERIFY_WITH_TIMEOUT(!fake.writes.empty(), 10000);
+    // Row 1 of the colour table (my.conf holds 1): Rot, after the probe.
+    QCOMPARE(fake.writes.at(0), std::string("VER\r\n"));
+    QCOMPARE(fake.writes.at(1), std::string("CFF0000\r\n"));
+    QCOMPARE(f.Label4->text(), QString("Restdauer dieser Farbe: 00:01:00"));
+    QCOMPARE(f.Label9->text(), QString("Gesamtrestdauer: 00:01:00"));
 
+    fake.writes.clear();
     QTest::mouseClick(f.Button4, Qt::LeftButton);
-    QCOMPARE(events.last(), QString("stopped"));
     QVERIFY(!f.Panel27->isVisible());
     QVERIFY(!f.Timer1->isActive());
     for (QPushButton *b : {f.Button1, f.Button2, f.Button3, f.Button5})
         QVERIFY(b->isEnabled());
+    // Off at once; grid and labels stay as they were.
+    QCOMPARE(fake.writes, std::vector<std::string>{"C000000\r\n"});
     QCOMPARE(rowsOf(f.grid()), (QStringList{Header, "1|Rot|1"}));
+    QCOMPARE(f.Label4->text(), QString("Restdauer dieser Farbe: 00:01:00"));
     QVERIFY(m_dialogs->shown().empty());
 }
 
 void TestMainWindow::startWithEmptyList()
 {
     TForm1 &f = *m_form;
-    bool started = false;
-    f.hooks.playerStarted = [&] { started = true; };
+    auto &fake = tintrava::testing::fakeD2xx();
+    fake.devices = {{"Sela-Lumen", "VL1"}};
     QTest::mouseClick(f.Button5, Qt::LeftButton);
     QCOMPARE(m_dialogs->messages(), std::vector<std::string>{"Es sind keine Farben für die Abfolge ausgewählt"});
-    QVERIFY(!started);
     QVERIFY(!f.Panel27->isVisible());
     QVERIFY(!f.Timer1->isActive());
     QVERIFY(f.Button5->isEnabled());
+    QVERIFY(fake.writes.empty());
 }
 
 // The same clicks with the real boxes, answered through the poller.

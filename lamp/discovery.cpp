@@ -1,0 +1,61 @@
+#include "lamp/discovery.h"
+
+#include "lamp/d2xx/d2xx_unit.h"
+
+namespace tintrava {
+
+bool matchesLampDescription(const std::string &description)
+{
+    if (description == "Sela-Lumen")
+        return true;
+    return description.size() == 22 && description.compare(0, 2, "VC") == 0 && description[12] == 'V';
+}
+
+bool matchesFallbackDescription(const std::string &description)
+{
+    return description == "TTL232R";
+}
+
+namespace {
+
+// One pass over the listed devices. A device whose description cannot be read
+// is skipped rather than tested with whatever text the previous call left
+// behind, and a match whose serial cannot be read is not taken, so a stale
+// description is never mistaken for a serial number.
+void scan(LampState &state, std::uint32_t count, bool (*matches)(const std::string &))
+{
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (D2XXUnit::GetFTDeviceDescription(i) != FT_OK)
+            continue;
+        if (!matches(D2XXUnit::DeviceText))
+            continue;
+        if (D2XXUnit::GetFTDeviceSerialNo(i) != FT_OK)
+            continue;
+        state.LampFound = true;
+        state.LampSerial = D2XXUnit::DeviceText;
+    }
+}
+
+} // namespace
+
+bool getusbdev(LampState &state)
+{
+    // A failed count leaves whatever the driver wrote; trusting it could walk
+    // billions of indices, so it means "nothing attached".
+    const std::uint32_t count = D2XXUnit::GetFTDeviceCount() == FT_OK ? D2XXUnit::DeviceCount : 0;
+
+    state.LampFound = false;
+    try {
+        scan(state, count, matchesLampDescription);
+        if (!state.LampFound)
+            scan(state, count, matchesFallbackDescription);
+    } catch (...) {
+        // Whatever went wrong mid-listing, the result stands as far as it got.
+    }
+
+    if (!state.LampFound)
+        state.LampProtocol = ProtocolUnknown;
+    return state.LampFound;
+}
+
+} // namespace tintrava

@@ -1,0 +1,21 @@
+#pragma once
+// Finding the lamp among the attached FTDI devices by the description each
+// device reports.
+#include <string>
+
+#include "lamp/lampstate.h"
+
+namespace tintrava {
+
+// "Sela-Lumen", or the 22-character "VC…" descriptions whose 13th character is 'V'.
+bool matchesLampDescription(const std::string &description);
+// A plain FTDI cable, used only when no lamp description matches.
+bool matchesFallbackDescription(const std::string &description);
+
+// Lists the devices through the device layer and updates state: LampFound,
+// LampSerial (only when a lamp is found) and LampProtocol (back to unknown
+// when none is). When several devices match, the one listed last wins.
+// Returns LampFound.
+bool getusbdev(LampState &state);
+
+} // namespace tintrava

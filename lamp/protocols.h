@@ -1,0 +1,50 @@
+#pragma once
+// The two lamp command protocols: a two-byte frame at 9600 baud, and a text
+// command line at 115200 baud that the lamp answers. Which one the lamp speaks
+// is found out by sending "VER" and looking at whether anything comes back.
+#include <functional>
+#include <string>
+
+#include "lamp/lampstate.h"
+
+namespace tintrava {
+
+class LampCommander {
+public:
+    struct Hooks {
+        // Blocking wait between a text command and reading the reply.
+        std::function<void(int ms)> sleep;
+        // The discovery timer is paused during a text exchange; switching it
+        // on again restarts its interval.
+        std::function<void(bool enabled)> setDiscoveryTimer;
+        // Runs discovery before every command (the main window also shows the result).
+        std::function<void()> discover;
+    };
+
+    // Hooks left empty get the plain behaviour: a real sleep, no timer,
+    // discovery without display.
+    LampCommander(LampState &state, Hooks hooks);
+
+    // Sends text + CR LF at 115200 baud, waits, and returns the reply with CR
+    // and LF dropped; empty when the lamp could not be opened.
+    std::string sendstr(const std::string &text);
+    // Colour number 1..12 (11 switches the lamp off).
+    void selectcolor(int colourNumber);
+    // A wavelength in nm as text; 500 nm when it is not an integer.
+    void selectcolor2(const std::string &wavelengthText);
+
+    static constexpr int ReplyWaitMs = 200;
+    static constexpr int ReplyMaxBytes = 20;
+
+private:
+    std::string exchange(const std::string &text, bool &opened);
+    void sendByteFrame(int colourNumber);
+    // Discovery, then the probe while the protocol is unknown. False when the
+    // protocol is still unknown, i.e. the lamp could not be opened.
+    bool prepare();
+
+    LampState &m_state;
+    Hooks m_hooks;
+};
+
+} // namespace tintrava
