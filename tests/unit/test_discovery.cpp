@@ -1,0 +1,148 @@
+#include <QtTest>
+
+#include "lamp/d2xx/d2xx_unit.h"
+#include "lamp/discovery.h"
+#include "support/fake_d2xx.h"
+
+using namespace tintrava;
+using tintrava::testing::FakeDevice;
+using tintrava::testing::fakeD2xx;
+
+Q_DECLARE_METATYPE(std::vector<FakeDevice>)
+
+class TestDiscovery : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        fakeD2xx().reset();
+        fakeD2xx().install();
+        D2XXUnit::resetForTests();
+    }
+
+    void patterns_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<bool>("lamp");
+        QTest::addColumn<bool>("fallback");
+        QTest::newRow("Sela-Lumen") << "Sela-Lumen" << true << false;
+        QTest::newRow("case matters") << "sela-lumen" << false << false;
+        QTest::newRow("trailing blank") << "Sela-Lumen " << false << false;
+        QTest::newRow("22 chars, V 13th") << "VC0123456789V012345678" << true << false;
+        QTest::newRow("22 chars, other 13th") << "VC0123456789X012345678" << false << false;
+        QTest::newRow("22 chars, lower v 13th") << "VC0123456789v012345678" << false << false;
+        QTest::newRow("21 chars") << "VC0123456789V01234567" << false << false;
+        QTest::newRow("23 chars") << "VC0123456789V0123456789" << false << false;
+        QTest::newRow("lower-case vc") << "vc0123456789V012345678" << false << false;
+        QTest::newRow("22 chars, not VC") << "XC0123456789V012345678" << false << false;
+        QTest::newRow("TTL232R") << "TTL232R" << false << true;
+        QTest::newRow("TTL232R-3V3") << "TTL232R-3V3" << false << false;
+        QTest::newRow("empty") << "" << false << false;
+    }
+    void patterns()
+    {
+        QFETCH(QString, description);
+        QFETCH(bool, lamp);
+        QFETCH(bool, fallback);
+        QCOMPARE(matchesLampDescription(description.toStdString()), lamp);
+        QCOMPARE(matchesFallbackDescription(description.toStdString()), fallback);
+    }
+
+    void choice_data()
+    {
+        QTest::addColumn<std::vector<FakeDevice>>("devices");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<QString>("serial");
+
+        QTest::newRow("nothing attached") << std::vector<FakeDevice>{} << false << "OLD";
+        QTest::newRow("lamp beside cable") << std::vector<FakeDevice>{{"Sela-Lumen", "L1"}, {"TTL232R", "C1"}}
+                                           << true << "L1";
+        QTest::newRow("cable only") << std::vector<FakeDevice>{{"TTL232R", "C1"}, {"FT232R USB UART", "X"}}
+                                    << true << "C1";
+        QTest::newRow("last lamp wins") << std::vector<FakeDevice>{{"Sela-Lumen", "L1"}, {"VC0123456789V012345678", "L2"}}
+                                        << true << "L2";
+        QTest::newRow("last cable wins") << std::vector<FakeDevice>{{"TTL232R", "C1"}, {"TTL232R", "C2"}} << true << "C2";
+        QTest::newRow("other FTDI devices only") << std::vector<FakeDevice>{{"FT232R USB UART", "X"}} << false << "OLD";
+        // A description that cannot be read is skipped, not tested with the
+        // text the previous call left behind.
+        QTest::newRow("unreadable description after a lamp")
+            << std::vector<FakeDevice>{{"Sela-Lumen", "L1"}, {"Sela-Lumen", "L2", true}} << true << "L1";
+        // A lamp whose serial cannot be read is not taken: the description
+        // still sitting in DeviceText must never become the serial.
+        QTest::newRow("unreadable serial") << std::vector<FakeDevice>{{"Sela-Lumen", "L1", false, true}} << false << "OLD";
+        QTest::newRow("unreadable serial, cable taken")
+            << std::vector<FakeDevice>{{"Sela-Lumen", "L1", false, true}, {"TTL232R", "C1"}} << true << "C1";
+        QTest::newRow("unreadable serial of the last lamp")
+            << std::vector<FakeDevice>{{"Sela-Lumen", "L1"}, {"Sela-Lumen", "L2", false, true}} << true << "L1";
+    }
+    void choice()
+    {
+        QFETCH(std::vector<FakeDevice>, devices);
+        QFETCH(bool, found);
+        QFETCH(QString, serial);
+        fakeD2xx().devices = devices;
+        LampState state;
+        state.LampSerial = "OLD";
+        state.LampProtocol = ProtocolText;
+        QCOMPARE(getusbdev(state), found);
+        QCOMPARE(state.LampFound, found);
+        QCOMPARE(QString::fromStdString(state.LampSerial), serial);
+        // Finding a lamp keeps the protocol; finding none forgets it.
+        QCOMPARE(state.LampProtocol, found ? int(ProtocolText) : int(ProtocolUnknown));
+    }
+
+    // The listing: count, then every description, the serial only of a match;
+    // the fallback pass only when no lamp matched.
+    void callOrder()
+    {
+        auto &fake = fakeD2xx();
+        fake.devices = {{"TTL232R", "C1"}, {"Sela-Lumen", "L1"}};
+        LampState state;
+        getusbdev(state);
+        QCOMPARE(fake.callList(), (QStringList{"ListDevices(NUMBER_ONLY)", "ListDevices(0,BY_INDEX|DESCRIPTION)",
+                                               "ListDevices(1,BY_INDEX|DESCRIPTION)", "ListDevices(1,BY_INDEX|SERIAL)"}));
+
+        fake.devices = {{"TTL232R", "C1"}};
+        fake.clearLog();
+        getusbdev(state);
+        QCOMPARE(fake.callList(), (QStringList{"ListDevices(NUMBER_ONLY)", "ListDevices(0,BY_INDEX|DESCRIPTION)",
+                                               "ListDevices(0,BY_INDEX|DESCRIPTION)", "ListDevices(0,BY_INDEX|SERIAL)"}));
+        QCOMPARE(state.LampSerial, std::string("C1"));
+    }
+
+    // A failed count must not send discovery through whatever number the
+    // driver left behind.
+    void failedCountMeansNothingAttached()
+    {
+        auto &fake = fakeD2xx();
+        fake.devices = {{"Sela-Lumen", "L1"}};
+        fake.failures["ListDevices"] = FT_IO_ERROR;
+        fake.countOnFailure = 4000000000u;
+        LampState state;
+        state.LampProtocol = ProtocolByte;
+        QVERIFY(!getusbdev(state));
+        QCOMPARE(fake.callList(), QStringList{"ListDevices(NUMBER_ONLY)"});
+        QCOMPARE(state.LampProtocol, int(ProtocolUnknown));
+    }
+
+    // Unplugging keeps the serial (later commands still try it) but forgets
+    // the protocol; plugging in again finds it.
+    void unplugAndReplug()
+    {
+        auto &fake = fakeD2xx();
+        fake.devices = {{"Sela-Lumen", "L1"}};
+        LampState state;
+        QVERIFY(getusbdev(state));
+        state.LampProtocol = ProtocolByte;
+        fake.devices.clear();
+        QVERIFY(!getusbdev(state));
+        QCOMPARE(state.LampSerial, std::string("L1"));
+        QCOMPARE(state.LampProtocol, int(ProtocolUnknown));
+        fake.devices = {{"Sela-Lumen", "L1"}};
+        QVERIFY(getusbdev(state));
+        QCOMPARE(state.LampProtocol, int(ProtocolUnknown));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDiscovery)
+#include "test_discovery.moc"
