@@ -75,8 +75,12 @@ void LampView::pollTrace()
     const TraceFollower::Result result = m_follower.poll(m_trace);
     if (result == TraceFollower::Result::Unchanged)
         return;
-    if (m_trace.lamps().size() != before)
+    if (m_trace.lamps().size() != before) {
         updateGeometry();
+        // A window grows to show a newly seen lamp; it never shrinks under the user's hand.
+        if (isWindow() && m_trace.lamps().size() > before)
+            resize(size().expandedTo(sizeHint()));
+    }
     update();
 }
 
