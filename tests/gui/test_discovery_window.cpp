@@ -26,7 +26,7 @@ namespace {
 using TraceLine = QMap<QString, QString>;
 
 // Generous: discovery runs every second, a loaded machine may take longer.
-constexpr int DiscoveryTimeoutMs = 5000;
+constexpr int DiscoveryTimeoutMs = 10000;
 
 const QString Usb = QStringLiteral("USB");
 const QString NoConnection = QStringLiteral("keine Verbindung");
