@@ -2,9 +2,7 @@
 
 namespace tintrava {
 
-namespace {
-
-int hexDigit(char c)
+int hexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -14,8 +12,6 @@ int hexDigit(char c)
         return c - 'A' + 10;
     return -1;
 }
-
-} // namespace
 
 std::optional<std::int32_t> parseInteger(std::string_view text)
 {
@@ -45,7 +41,7 @@ std::optional<std::int32_t> parseInteger(std::string_view text)
     std::uint64_t value = 0;
     const std::uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 2147483648ull : 2147483647ull);
     for (; i < text.size(); ++i) {
-        int d = hex ? hexDigit(text[i]) : ((text[i] >= '0' && text[i] <= '9') ? text[i] - '0' : -1);
+        int d = hex ? hexDigitValue(text[i]) : ((text[i] >= '0' && text[i] <= '9') ? text[i] - '0' : -1);
         if (d < 0)
             return std::nullopt;
         value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(d);

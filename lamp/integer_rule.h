@@ -14,6 +14,9 @@
 
 namespace tintrava {
 
+// Value of one hexadecimal digit (either case), -1 for any other character.
+int hexDigitValue(char c);
+
 std::optional<std::int32_t> parseInteger(std::string_view text);
 std::int32_t strToIntDef(std::string_view text, std::int32_t defaultValue);
 

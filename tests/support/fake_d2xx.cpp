@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lamp/d2xx/d2xx_names.h"
 #include "lamp/d2xx/d2xx_unit.h"
 
 namespace tintrava::testing {
@@ -29,31 +30,6 @@ std::optional<FT_STATUS> injected(const char *name)
     return it->second;
 }
 
-std::string flagText(DWORD flags)
-{
-    std::string text;
-    auto add = [&](DWORD bit, const char *name) {
-        if (flags & bit) {
-            if (!text.empty())
-                text += '|';
-            text += name;
-            flags &= ~bit;
-        }
-    };
-    add(FT_LIST_NUMBER_ONLY, "NUMBER_ONLY");
-    add(FT_LIST_BY_INDEX, "BY_INDEX");
-    add(FT_LIST_ALL, "ALL");
-    add(FT_OPEN_BY_SERIAL_NUMBER, "SERIAL");
-    add(FT_OPEN_BY_DESCRIPTION, "DESCRIPTION");
-    if (flags != 0) {
-        char rest[16];
-        std::snprintf(rest, sizeof rest, "0x%X", static_cast<unsigned>(flags));
-        if (!text.empty())
-            text += '|';
-        text += rest;
-    }
-    return text;
-}
 
 // The status for a call on `handle`, before any injected failure.
 FT_STATUS checkHandle(FT_HANDLE handle)
@@ -78,7 +54,7 @@ FT_STATUS D2XX_CALL fakeListDevices(void *pArg1, void *pArg2, DWORD flags)
         return FT_OK;
     }
     const auto index = reinterpret_cast<std::uintptr_t>(pArg1);
-    log("ListDevices(" + std::to_string(index) + "," + flagText(flags) + ")");
+    log("ListDevices(" + std::to_string(index) + "," + d2xxFlagsText(flags) + ")");
     const bool serial = flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
     const bool description = flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
     if ((!serial && !description) || !pArg2)
@@ -107,7 +83,7 @@ FT_STATUS D2XX_CALL fakeListDevices(void *pArg1, void *pArg2, DWORD flags)
 FT_STATUS D2XX_CALL fakeOpenEx(void *pArg1, DWORD flags, FT_HANDLE *pHandle)
 {
     const std::string key = pArg1 ? static_cast<const char *>(pArg1) : "";
-    log("OpenEx(" + key + "," + flagText(flags) + ")");
+    log("OpenEx(" + key + "," + d2xxFlagsText(flags) + ")");
     if (!pArg1 || !pHandle)
         return FT_INVALID_PARAMETER;
     if (auto status = injected("OpenEx"))

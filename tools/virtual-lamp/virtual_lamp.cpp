@@ -27,6 +27,8 @@
 #endif
 
 #include "lamp/d2xx/d2xx_api.h"
+#include "lamp/d2xx/d2xx_names.h"
+#include "lamp/integer_rule.h"
 #include "lamp/integer_rule.h"
 
 #if defined(_WIN32)
@@ -119,16 +121,6 @@ double nowMs()
 
 // ---------------------------------------------------------------- device file
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // \r \n \t \0 \\ and \xNN; false for a broken escape.
 bool unescape(const std::string &text, std::string &out)
@@ -150,8 +142,8 @@ bool unescape(const std::string &text, std::string &out)
         case 'x': {
             if (i + 2 >= text.size())
                 return false;
-            const int high = hexValue(text[i + 1]);
-            const int low = hexValue(text[i + 2]);
+            const int high = tintrava::hexDigitValue(text[i + 1]);
+            const int low = tintrava::hexDigitValue(text[i + 2]);
             if (high < 0 || low < 0)
                 return false;
             out += char(high * 16 + low);
@@ -343,29 +335,6 @@ const char *statusName(FT_STATUS status)
     return "FT_OTHER_ERROR";
 }
 
-std::string flagText(DWORD flags)
-{
-    std::string text;
-    auto add = [&](DWORD bit, const char *name) {
-        if (flags & bit) {
-            text += text.empty() ? "" : "|";
-            text += name;
-            flags &= ~bit;
-        }
-    };
-    add(FT_LIST_NUMBER_ONLY, "NUMBER_ONLY");
-    add(FT_LIST_BY_INDEX, "BY_INDEX");
-    add(FT_LIST_ALL, "ALL");
-    add(FT_OPEN_BY_SERIAL_NUMBER, "SERIAL");
-    add(FT_OPEN_BY_DESCRIPTION, "DESCRIPTION");
-    if (flags) {
-        char rest[16];
-        std::snprintf(rest, sizeof rest, "0x%X", unsigned(flags));
-        text += text.empty() ? "" : "|";
-        text += rest;
-    }
-    return text.empty() ? "0" : text;
-}
 
 // What one call did, for the trace.
 struct Trace {
@@ -627,7 +596,7 @@ VL_EXPORT FT_STATUS D2XX_CALL FT_ListDevices(void *pArg1, void *pArg2, DWORD Fla
         return finish(trace, FT_OK);
     }
     const auto index = reinterpret_cast<std::uintptr_t>(pArg1);
-    trace.args = "index=" + std::to_string(index) + " flags=" + flagText(Flags);
+    trace.args = "index=" + std::to_string(index) + " flags=" + tintrava::d2xxFlagsText(Flags);
     const bool serial = Flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
     const bool description = Flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
     if ((!serial && !description) || !pArg2)
@@ -659,7 +628,7 @@ VL_EXPORT FT_STATUS D2XX_CALL FT_OpenEx(void *pArg1, DWORD Flags, FT_HANDLE *pHa
     std::lock_guard<std::mutex> lock(mutex);
     Trace trace("FT_OpenEx");
     const std::string key = pArg1 ? static_cast<const char *>(pArg1) : "";
-    trace.args = "key=" + key + " flags=" + flagText(Flags);
+    trace.args = "key=" + key + " flags=" + tintrava::d2xxFlagsText(Flags);
     if (!pArg1 || !pHandle || (Flags != FT_OPEN_BY_SERIAL_NUMBER && Flags != FT_OPEN_BY_DESCRIPTION))
         return finish(trace, FT_INVALID_PARAMETER);
     refresh();
