@@ -19,6 +19,7 @@
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/lampstate.h"
 #include "support/fake_dialogs.h"
+#include "support/main_window_fixture.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -60,9 +61,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_deviceFile;
     QString m_traceFile;
-    std::unique_ptr<FakeDialogs> m_dialogs;
-    std::unique_ptr<TForm2> m_form2;
-    std::unique_ptr<TForm1> m_form;
+    MainWindowFixture m_window;
 };
 
 void TestDiscoveryWindow::initTestCase()
@@ -89,34 +88,19 @@ void TestDiscoveryWindow::init()
     qputenv("TINTRAVA_VIRTUAL_LAMP", QFile::encodeName(m_deviceFile));
     qputenv("TINTRAVA_VIRTUAL_LAMP_LOG", QFile::encodeName(m_traceFile));
 
-    tintrava::setConfigDirectory(m_dir->path());
-    QFile conf(m_dir->filePath(QStringLiteral("my.conf")));
-    QVERIFY(conf.open(QIODevice::WriteOnly));
-    QCOMPARE(conf.write("3\n"), qint64(2));
-    conf.close();
-
     D2XXUnit::resetForTests();
-    m_dialogs = std::make_unique<FakeDialogs>();
-    m_form2 = std::make_unique<TForm2>();
-    m_form = std::make_unique<TForm1>();
-    m_form->setForm2(m_form2.get());
-    m_form->setDialogs(m_dialogs.get());
-    m_form->hooks.terminate = [] { QFAIL("terminated"); };
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    QTRY_VERIFY(m_form->startupCheckDone());
+    m_window.open(m_dir->path(), "3\n");
+    if (QTest::currentTestFailed())
+        return;
     QCOMPARE(tintrava::HardwareRow, 3);
-    QCOMPARE(m_form->ComboBox1->currentText(), NoConnection);
+    QCOMPARE(m_window.form->ComboBox1->currentText(), NoConnection);
 }
 
 void TestDiscoveryWindow::cleanup()
 {
-    m_form.reset();
-    m_form2.reset();
-    m_dialogs.reset();
+    m_window.close();
     qunsetenv("TINTRAVA_VIRTUAL_LAMP");
     qunsetenv("TINTRAVA_VIRTUAL_LAMP_LOG");
-    tintrava::setConfigDirectory(QString());
     m_dir.reset();
 }
 
@@ -176,7 +160,7 @@ QStringList TestDiscoveryWindow::writesSince(qint64 offset) const
 // The indicator follows the device file through the discovery timer alone.
 void TestDiscoveryWindow::plugAndUnplug()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     QElapsedTimer clock;
 
     writeDevices("Sela-Lumen|VL000001|text\n");
@@ -248,7 +232,7 @@ void TestDiscoveryWindow::chosenDevice()
     QFETCH(QByteArray, devices);
     QFETCH(int, count);
     QFETCH(QString, serial);
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
 
     writeDevices(devices);
     const qint64 offset = traceSize();
@@ -263,7 +247,7 @@ void TestDiscoveryWindow::chosenDevice()
 // kind plugged in meanwhile is driven the right way.
 void TestDiscoveryWindow::protocolFoundAfreshAfterUnplug()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     const QByteArray textLamp = "Sela-Lumen|VL000001|text\n";
     const QString ver = QStringLiteral("VL000001 5645520D0A VER");
     const QString red = QStringLiteral("VL000001 434646303030300D0A C:FF0000");

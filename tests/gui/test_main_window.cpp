@@ -18,6 +18,7 @@
 #include "lamp/lampstate.h"
 #include "support/fake_d2xx.h"
 #include "support/fake_dialogs.h"
+#include "support/main_window_fixture.h"
 #include "support/modal_poller.h"
 #include "ui/main_window.h"
 #include "ui/sequence_rules.h"
@@ -73,9 +74,7 @@ private slots:
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeDialogs> m_dialogs;
-    std::unique_ptr<TForm2> m_form2;
-    std::unique_ptr<TForm1> m_form;
+    MainWindowFixture m_window;
     QString m_fontFamily;
 };
 
@@ -89,40 +88,22 @@ void TestMainWindow::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    tintrava::setConfigDirectory(m_dir->path());
-    QFile conf(m_dir->filePath("my.conf"));
-    QVERIFY(conf.open(QIODevice::WriteOnly));
-    conf.write("1\n");
-    conf.close();
-
     tintrava::testing::fakeD2xx().reset();
     tintrava::testing::fakeD2xx().install();
-
-    m_dialogs = std::make_unique<FakeDialogs>();
-    m_form2 = std::make_unique<TForm2>();
-    m_form = std::make_unique<TForm1>();
-    m_form->setForm2(m_form2.get());
-    m_form->setDialogs(m_dialogs.get());
-    m_form->hooks.terminate = [] { QFAIL("terminated"); };
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    QTRY_VERIFY(m_form->startupCheckDone());
+    m_window.open(m_dir->path(), "1\n");
 }
 
 void TestMainWindow::cleanup()
 {
-    if (m_dialogs)
-        QVERIFY2(m_dialogs->scriptDone(), "an expected input box did not come");
-    m_form.reset();
-    m_form2.reset();
-    m_dialogs.reset();
-    tintrava::setConfigDirectory(QString());
+    if (m_window.dialogs)
+        QVERIFY2(m_window.dialogs->scriptDone(), "an expected input box did not come");
+    m_window.close();
     m_dir.reset();
 }
 
 void TestMainWindow::window()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     QCOMPARE(f.windowTitle(), QString("Tintrava V.1.50"));
     QCOMPARE(f.size(), QSize(702, 480));
     QCOMPARE(f.minimumSize(), QSize(702, 480));
@@ -167,7 +148,7 @@ void TestMainWindow::layout()
     QFETCH(QRect, place);
     QFETCH(QString, text);
 
-    auto *w = m_form->findChild<QWidget *>(name);
+    auto *w = m_window.form->findChild<QWidget *>(name);
     QVERIFY(w);
     QCOMPARE(w->parentWidget()->objectName(), parent);
     QCOMPARE(w->pos(), place.topLeft());
@@ -195,7 +176,7 @@ void TestMainWindow::layout()
 
 void TestMainWindow::overlay()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     QVERIFY(!f.Panel27->isVisible());
     QCOMPARE(f.Panel27->color(), QColor(0, 255, 0));
     QVERIFY(f.Panel27->font().bold());
@@ -211,7 +192,7 @@ void TestMainWindow::overlay()
 
 void TestMainWindow::initialState()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     QCOMPARE(rowsOf(f.grid()), QStringList{Header});
     QCOMPARE(f.grid().fixedRows(), 0);
     QCOMPARE(f.StringGrid1->columnCount(), 3);
@@ -270,7 +251,7 @@ void TestMainWindow::palette()
     QFETCH(QColor, colour);
     QFETCH(bool, white);
 
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     auto *panel = f.findChild<TPanel *>(name);
     QVERIFY(panel);
     QCOMPARE(panel->geometry(), QRect(16, top, 209, 25));
@@ -283,7 +264,7 @@ void TestMainWindow::palette()
 
     // A click appends the colour; the wavelength entry asks first.
     if (number == tintrava::ColourWavelength)
-        m_dialogs->answer("550");
+        m_window.dialogs->answer("550");
     QTest::mouseClick(panel, Qt::LeftButton);
     const QString name1 = number == tintrava::ColourWavelength ? QString("550 nm") : caption;
     QCOMPARE(rowsOf(f.grid()), (QStringList{Header, QString::number(number) + "|" + name1 + "|1"}));
@@ -293,7 +274,7 @@ void TestMainWindow::palette()
 
 void TestMainWindow::getnrOfOtherComponents()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     QCOMPARE(f.getnr(f.Button1), 0);
     QCOMPARE(f.getnr(f.Panel25), 0);
     QCOMPARE(f.getnr(f.Panel27), 0);
@@ -311,7 +292,7 @@ void TestMainWindow::doubleClickAddsOneRow_data()
 void TestMainWindow::doubleClickAddsOneRow()
 {
     QFETCH(bool, throughWindow);
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     const QPoint inPanel(100, 12);
     if (throughWindow)
         QTest::mouseDClick(f.windowHandle(), Qt::LeftButton, {}, f.Panel9->mapTo(&f, inPanel));
@@ -327,7 +308,7 @@ void TestMainWindow::doubleClickAddsOneRow()
 
 void TestMainWindow::rightClickAddsNothing()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     QTest::mouseClick(f.Panel5, Qt::RightButton);
     QTest::mouseClick(f.windowHandle(), Qt::RightButton, {}, f.Panel5->mapTo(&f, QPoint(50, 12)));
     QTest::mouseDClick(f.Panel5, Qt::RightButton);
@@ -339,20 +320,20 @@ void TestMainWindow::rightClickAddsNothing()
 
 void TestMainWindow::wavelengthPanelAsks()
 {
-    TForm1 &f = *m_form;
-    m_dialogs->answer("389");
-    m_dialogs->answer("$190");
+    TForm1 &f = *m_window.form;
+    m_window.dialogs->answer("389");
+    m_window.dialogs->answer("$190");
     QTest::mouseClick(f.Panel16, Qt::LeftButton);
     QTest::mouseClick(f.Panel16, Qt::LeftButton);
     QCOMPARE(rowsOf(f.grid()), (QStringList{Header, "13|$190 nm|1"}));
-    QCOMPARE(m_dialogs->messages(),
+    QCOMPARE(m_window.dialogs->messages(),
              std::vector<std::string>{"Eingegebener Wert ausserhalb des möglichen Bereiches (390-750nm)"});
 }
 
 // The buttons act on the selected row of the real grid.
 void TestMainWindow::editingButtons()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     for (TPanel *p : {f.Panel5, f.Panel6, f.Panel7})
         QTest::mouseClick(p, Qt::LeftButton);
     f.grid().setSelectedRow(2);
@@ -367,15 +348,15 @@ void TestMainWindow::editingButtons()
     QTest::mouseClick(f.Button1, Qt::LeftButton);
     QCOMPARE(rowsOf(f.grid()), QStringList{Header});
     QCOMPARE(f.grid().selectedRow(), 0);
-    QVERIFY(m_dialogs->shown().empty());
+    QVERIFY(m_window.dialogs->shown().empty());
     QTest::mouseClick(f.Button1, Qt::LeftButton);
-    QCOMPARE(m_dialogs->messages(),
+    QCOMPARE(m_window.dialogs->messages(),
              std::vector<std::string>{"Es sind keine Farben in der Liste. Deshalb kann keine gelöscht werden können."});
 }
 
 void TestMainWindow::gridSelectionByMouse()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     TStringGrid *grid = f.StringGrid1;
     // With only the header, it is the selected row.
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, rowPoint(grid, 0));
@@ -414,7 +395,7 @@ void TestMainWindow::gridDoubleClickEditsSelectedRow_data()
 void TestMainWindow::gridDoubleClickEditsSelectedRow()
 {
     QFETCH(QString, where);
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     TStringGrid *grid = f.StringGrid1;
     for (TPanel *p : {f.Panel5, f.Panel6, f.Panel7})
         QTest::mouseClick(p, Qt::LeftButton);
@@ -426,10 +407,10 @@ void TestMainWindow::gridDoubleClickEditsSelectedRow()
     else if (where == "below")
         at = QPoint(30, grid->viewport()->height() - 5);
 
-    m_dialogs->answer("12");
+    m_window.dialogs->answer("12");
     QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
-    QCOMPARE(m_dialogs->inputs().size(), size_t(1));
-    QCOMPARE(m_dialogs->inputs()[0].defaultText, std::string("4"));
+    QCOMPARE(m_window.dialogs->inputs().size(), size_t(1));
+    QCOMPARE(m_window.dialogs->inputs()[0].defaultText, std::string("4"));
     QCOMPARE(rowsOf(f.grid()), (QStringList{Header, "1|Rot|1", "2|Grün|12", "3|Blau|1"}));
     QVERIFY(!grid->isPersistentEditorOpen(grid->currentIndex()));
     QVERIFY(grid->indexWidget(grid->currentIndex()) == nullptr);
@@ -437,7 +418,7 @@ void TestMainWindow::gridDoubleClickEditsSelectedRow()
 
 void TestMainWindow::popupMenuOnLabel()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     // A right-click on the label, as the window system delivers it.
     QTest::mouseClick(f.windowHandle(), Qt::RightButton, {}, f.Label1->mapTo(&f, QPoint(5, 5)));
     QTRY_VERIFY(f.PopupMenu1->isVisible());
@@ -454,7 +435,7 @@ void TestMainWindow::popupMenuOnLabel()
 
 void TestMainWindow::discoveryTimer()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     auto &fake = tintrava::testing::fakeD2xx();
     const auto counts = [&] { return int(fake.callList().count("ListDevices(NUMBER_ONLY)")); };
     fake.devices = {{"Sela-Lumen", "VL1"}};
@@ -480,7 +461,7 @@ void TestMainWindow::discoveryTimer()
 
 void TestMainWindow::startAndStop()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     auto &fake = tintrava::testing::fakeD2xx();
     fake.devices = {{"Sela-Lumen", "VL1"}};
     fake.responder = [](const std::string &) { return std::string("OK\r\n"); };
@@ -521,16 +502,16 @@ void TestMainWindow::startAndStop()
     QCOMPARE(fake.writes, std::vector<std::string>{"C000000\r\n"});
     QCOMPARE(rowsOf(f.grid()), (QStringList{Header, "1|Rot|1"}));
     QCOMPARE(f.Label4->text(), QString("Restdauer dieser Farbe: 00:01:00"));
-    QVERIFY(m_dialogs->shown().empty());
+    QVERIFY(m_window.dialogs->shown().empty());
 }
 
 void TestMainWindow::startWithEmptyList()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     auto &fake = tintrava::testing::fakeD2xx();
     fake.devices = {{"Sela-Lumen", "VL1"}};
     QTest::mouseClick(f.Button5, Qt::LeftButton);
-    QCOMPARE(m_dialogs->messages(), std::vector<std::string>{"Es sind keine Farben für die Abfolge ausgewählt"});
+    QCOMPARE(m_window.dialogs->messages(), std::vector<std::string>{"Es sind keine Farben für die Abfolge ausgewählt"});
     QVERIFY(!f.Panel27->isVisible());
     QVERIFY(!f.Timer1->isActive());
     QVERIFY(f.Button5->isEnabled());
@@ -540,7 +521,7 @@ void TestMainWindow::startWithEmptyList()
 // The same clicks with the real boxes, answered through the poller.
 void TestMainWindow::realBoxes()
 {
-    TForm1 &f = *m_form;
+    TForm1 &f = *m_window.form;
     f.setDialogs(nullptr);
     const QString caption = "Wellenlänge", prompt = "Bitte gewünschte Wellenlänge eingeben (390-750)";
     ModalPoller poller;
