@@ -92,6 +92,17 @@ FT_STATUS guarded(Body body) noexcept
     }
 }
 
+// The call's body on the open device behind handle; any other handle is
+// FT_INVALID_HANDLE.
+template <class Body>
+FT_STATUS onOpenDevice(FT_HANDLE handle, Body body) noexcept
+{
+    return guarded([&]() -> FT_STATUS {
+        OpenDevice *device = findOpenDevice(handle);
+        return device ? body(device) : FT_INVALID_HANDLE;
+    });
+}
+
 FT_STATUS stringReadStatus(int rc)
 {
     // -4: the device could not be opened (permissions, or claimed elsewhere).
@@ -319,10 +330,7 @@ FT_STATUS D2XX_CALL openEx(void *pArg1, DWORD flags, FT_HANDLE *pHandle)
 
 FT_STATUS D2XX_CALL closeDevice(FT_HANDLE handle)
 {
-    return guarded([&]() -> FT_STATUS {
-        OpenDevice *device = findOpenDevice(handle);
-        if (!device)
-            return FT_INVALID_HANDLE;
+    return onOpenDevice(handle, [&](OpenDevice *device) -> FT_STATUS {
         g_openDevices.erase(device);
         // Releasing the interface lets libusb hand the device back to ftdi_sio.
         int rc = ftdi_usb_close(device->ctx);
@@ -348,10 +356,7 @@ DWORD takeReceived(OpenDevice &device, unsigned char *buffer, DWORD count)
 
 FT_STATUS D2XX_CALL readDevice(FT_HANDLE handle, void *lpBuffer, DWORD dwBytesToRead, DWORD *lpBytesReturned)
 {
-    return guarded([&]() -> FT_STATUS {
-        OpenDevice *device = findOpenDevice(handle);
-        if (!device)
-            return FT_INVALID_HANDLE;
+    return onOpenDevice(handle, [&](OpenDevice *device) -> FT_STATUS {
         if (!lpBytesReturned)
             return FT_INVALID_PARAMETER;
         *lpBytesReturned = 0;
@@ -388,10 +393,7 @@ FT_STATUS D2XX_CALL readDevice(FT_HANDLE handle, void *lpBuffer, DWORD dwBytesTo
 
 FT_STATUS D2XX_CALL writeDevice(FT_HANDLE handle, void *lpBuffer, DWORD dwBytesToWrite, DWORD *lpBytesWritten)
 {
-    return guarded([&]() -> FT_STATUS {
-        OpenDevice *device = findOpenDevice(handle);
-        if (!device)
-            return FT_INVALID_HANDLE;
+    return onOpenDevice(handle, [&](OpenDevice *device) -> FT_STATUS {
         if (!lpBytesWritten)
             return FT_INVALID_PARAMETER;
         *lpBytesWritten = 0;
@@ -410,10 +412,7 @@ FT_STATUS D2XX_CALL writeDevice(FT_HANDLE handle, void *lpBuffer, DWORD dwBytesT
 
 FT_STATUS D2XX_CALL setBaudRate(FT_HANDLE handle, ULONG baudRate)
 {
-    return guarded([&]() -> FT_STATUS {
-        OpenDevice *device = findOpenDevice(handle);
-        if (!device)
-            return FT_INVALID_HANDLE;
+    return onOpenDevice(handle, [&](OpenDevice *device) -> FT_STATUS {
         if (baudRate == 0 || baudRate > static_cast<ULONG>(INT_MAX / 4))
             return FT_INVALID_BAUD_RATE;
         switch (ftdi_set_baudrate(device->ctx, static_cast<int>(baudRate))) {
@@ -431,10 +430,7 @@ FT_STATUS D2XX_CALL setBaudRate(FT_HANDLE handle, ULONG baudRate)
 
 FT_STATUS D2XX_CALL setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity)
 {
-    return guarded([&]() -> FT_STATUS {
-        OpenDevice *device = findOpenDevice(handle);
-        if (!device)
-            return FT_INVALID_HANDLE;
+    return onOpenDevice(handle, [&](OpenDevice *device) -> FT_STATUS {
         ftdi_bits_type bits;
         switch (wordLength) {
         case FT_BITS_8: bits = BITS_8; break;
@@ -469,10 +465,7 @@ FT_STATUS D2XX_CALL setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, U
 
 FT_STATUS D2XX_CALL setTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout)
 {
-    return guarded([&]() -> FT_STATUS {
-        OpenDevice *device = findOpenDevice(handle);
-        if (!device)
-            return FT_INVALID_HANDLE;
+    return onOpenDevice(handle, [&](OpenDevice *device) -> FT_STATUS {
         device->readTimeoutMs = readTimeout;
         device->writeTimeoutMs = writeTimeout;
         const DWORD write = writeTimeout == 0 ? kLongestWaitMs : std::min<DWORD>(writeTimeout, INT_MAX);
@@ -485,10 +478,7 @@ FT_STATUS D2XX_CALL setTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG write
 
 FT_STATUS D2XX_CALL getQueueStatus(FT_HANDLE handle, DWORD *dwRxBytes)
 {
-    return guarded([&]() -> FT_STATUS {
-        OpenDevice *device = findOpenDevice(handle);
-        if (!device)
-            return FT_INVALID_HANDLE;
+    return onOpenDevice(handle, [&](OpenDevice *device) -> FT_STATUS {
         if (!dwRxBytes)
             return FT_INVALID_PARAMETER;
         // libftdi cannot ask the chip how much it holds; fetch it instead and
