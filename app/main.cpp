@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/fonts.h"
-#include "app/hardware_dialog.h"
+#include "ui/fonts.h"
+#include "ui/hardware_dialog.h"
 #include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/d2xx/libftdi_binding.h"

@@ -13,16 +13,16 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/fonts.h"
-#include "app/hardware_dialog.h"
-#include "app/settings_file.h"
+#include "ui/fonts.h"
+#include "ui/hardware_dialog.h"
+#include "storage/settings_file.h"
 #include "lamp/discovery.h"
 #include "lamp/integer_rule.h"
 #include "lamp/lampstate.h"
 #include "lamp/protocols.h"
-#include "ui/player.h"
+#include "sequence/player.h"
 #include "ui/qt_dialogs.h"
-#include "ui/sequence_rules.h"
+#include "sequence/sequence_rules.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "ui/dialogs.h"
+#include "sequence/dialogs.h"
 
 class QLabel;
 class QLineEdit;

@@ -4,7 +4,7 @@
 // whole row is selected at a time and cells are not edited in place.
 #include <QTableWidget>
 
-#include "ui/sequence_grid.h"
+#include "sequence/sequence_grid.h"
 
 class TStringGrid : public QTableWidget, public tintrava::SequenceGrid {
     Q_OBJECT

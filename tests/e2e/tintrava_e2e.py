@@ -744,9 +744,12 @@ def report_failure(case, name, failure):
             print(f"(no details of program {i}: {e})", file=sys.stderr)
 
 
-def main():
+def main(cases=None):
+    """Runs one case by name. Other case files import this module and pass
+    their own table of cases."""
+    cases = CASES if cases is None else cases
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("case", choices=sorted(cases))
     parser.add_argument("--program", required=True, help="the built tintrava executable")
     parser.add_argument("--lamp", required=True, help="libtintrava-virtual-lamp.so")
     parser.add_argument("--viewer", default="", help="tintrava-lamp-view, when built")
@@ -761,7 +764,7 @@ def main():
         with tempfile.TemporaryDirectory(prefix="tintrava-e2e-") as tmp, Display():
             case.tmp = tmp
             try:
-                CASES[args.case](case)
+                cases[args.case](case)
             except Failure as failure:
                 report_failure(case, args.case, failure)
                 return 1

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
-#include "app/fonts.h"
+#include "ui/fonts.h"
 #include "support/modal_poller.h"
 #include "ui/qt_dialogs.h"
 

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/hardware_dialog.h"
-#include "app/settings_file.h"
+#include "ui/hardware_dialog.h"
+#include "storage/settings_file.h"
 #include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/lampstate.h"

@@ -12,16 +12,16 @@
 #include <QScrollBar>
 #include <QTimer>
 
-#include "app/fonts.h"
-#include "app/hardware_dialog.h"
-#include "app/settings_file.h"
+#include "ui/fonts.h"
+#include "ui/hardware_dialog.h"
+#include "storage/settings_file.h"
 #include "lamp/lampstate.h"
 #include "support/fake_d2xx.h"
 #include "support/fake_dialogs.h"
 #include "support/main_window_fixture.h"
 #include "support/modal_poller.h"
 #include "ui/main_window.h"
-#include "ui/sequence_rules.h"
+#include "sequence/sequence_rules.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "support/fake_dialogs.h"
 #include "support/memory_grid.h"
-#include "ui/sequence_rules.h"
+#include "sequence/sequence_rules.h"
 #include "ui/string_grid.h"
 
 using namespace tintrava;

@@ -9,9 +9,9 @@
 #include <sys/stat.h>
 #endif
 
-#include "app/fonts.h"
-#include "app/hardware_dialog.h"
-#include "app/settings_file.h"
+#include "ui/fonts.h"
+#include "ui/hardware_dialog.h"
+#include "storage/settings_file.h"
 #include "lamp/lampstate.h"
 #include "support/fake_dialogs.h"
 #include "support/modal_poller.h"

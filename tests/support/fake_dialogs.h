@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialogs.h"
+#include "sequence/dialogs.h"
 
 class FakeDialogs : public tintrava::Dialogs {
 public:

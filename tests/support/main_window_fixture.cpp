@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QtTest>
 
-#include "app/settings_file.h"
+#include "storage/settings_file.h"
 
 void MainWindowFixture::open(const QString &dir, const QByteArray &conf)
 {

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "app/hardware_dialog.h"
+#include "ui/hardware_dialog.h"
 #include "support/fake_dialogs.h"
 #include "ui/main_window.h"
 

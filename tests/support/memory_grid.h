@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/sequence_grid.h"
+#include "sequence/sequence_grid.h"
 
 class MemoryGrid : public tintrava::SequenceGrid {
 public:

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "ui/player.h"
+#include "sequence/player.h"
 
 using namespace tintrava;
 

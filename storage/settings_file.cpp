@@ -1,4 +1,4 @@
-#include "app/settings_file.h"
+#include "storage/settings_file.h"
 
 #include <QCoreApplication>
 #include <QDir>

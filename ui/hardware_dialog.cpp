@@ -1,4 +1,4 @@
-#include "app/hardware_dialog.h"
+#include "ui/hardware_dialog.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
-#include "app/fonts.h"
-#include "app/settings_file.h"
+#include "ui/fonts.h"
+#include "storage/settings_file.h"
 #include "lamp/lampstate.h"
 #include "ui/qt_dialogs.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "lamp/lampstate.h"
-#include "ui/dialogs.h"
-#include "ui/sequence_grid.h"
+#include "sequence/dialogs.h"
+#include "sequence/sequence_grid.h"
 
 namespace tintrava {
 

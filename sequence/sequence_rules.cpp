@@ -1,4 +1,4 @@
-#include "ui/sequence_rules.h"
+#include "sequence/sequence_rules.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "ui/player.h"
+#include "sequence/player.h"
 
 #include <cmath>
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "ui/sequence_grid.h"
+#include "sequence/sequence_grid.h"
 
 namespace tintrava {
 
