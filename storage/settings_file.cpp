@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "storage/config_text.h"
+
 namespace tintrava {
 
 namespace {
@@ -71,11 +73,9 @@ ConfigLine readConfigLine()
     }
     file.close();
 
-    qsizetype end = 0;
-    while (end < head.size() && head[end] != '\n' && head[end] != '\r')
-        ++end;
+    const std::string_view line = configFirstLine(std::string_view(head.constData(), std::size_t(head.size())));
     result.status = ConfigLine::Read;
-    result.line = head.left(end);
+    result.line = QByteArray(line.data(), qsizetype(line.size()));
     return result;
 }
 

@@ -15,6 +15,7 @@
 
 #include "ui/fonts.h"
 #include "ui/hardware_dialog.h"
+#include "storage/config_text.h"
 #include "storage/settings_file.h"
 #include "lamp/discovery.h"
 #include "lamp/integer_rule.h"
@@ -287,9 +288,8 @@ TForm1::SettingsRead TForm1::readSettings()
     case tintrava::ConfigLine::Read:
         break;
     }
-    tintrava::HardwareRow = tintrava::strToIntDef(config.line.toStdString(), -1);
-    return tintrava::HardwareRow >= 0 && tintrava::HardwareRow <= 4 ? SettingsRead::Valid
-                                                                    : SettingsRead::Invalid;
+    tintrava::HardwareRow = tintrava::configHardwareRow(config.line.toStdString());
+    return tintrava::isHardwareRow(tintrava::HardwareRow) ? SettingsRead::Valid : SettingsRead::Invalid;
 }
 
 void TForm1::FormActivate()

@@ -29,7 +29,7 @@
 #include "lamp/d2xx/d2xx_api.h"
 #include "lamp/d2xx/d2xx_names.h"
 #include "lamp/integer_rule.h"
-#include "lamp/integer_rule.h"
+#include "tools/virtual-lamp/device_file.h"
 
 #if defined(_WIN32)
 #define VL_EXPORT __declspec(dllexport)
@@ -39,36 +39,15 @@
 
 namespace {
 
-constexpr int DefaultReplyDelayMs = 20;
+using tintrava::vlamp::DeviceConfig;
+using tintrava::vlamp::Firmware;
+using tintrava::vlamp::firmwareName;
+using tintrava::vlamp::parseDeviceFile;
+
 constexpr ULONG DefaultReadTimeoutMs = 500; // when FT_SetTimeouts was never called
 constexpr std::size_t LineLimit = 256;      // a text lamp drops longer lines
 constexpr const char *VersionReply = "Sela-Lumen V1.0\r\n";
 constexpr const char *ColourReply = "OK\r\n";
-
-enum class Firmware { Text, Byte, Cable };
-
-const char *firmwareName(Firmware firmware)
-{
-    switch (firmware) {
-    case Firmware::Text: return "text";
-    case Firmware::Byte: return "byte";
-    case Firmware::Cable: return "cable";
-    }
-    return "-";
-}
-
-// One line of the device file.
-struct DeviceConfig {
-    std::string description;
-    std::string serial;
-    Firmware firmware = Firmware::Text;
-    bool openFails = false;
-    bool descriptionFails = false;
-    bool serialFails = false;
-    bool noReply = false;
-    std::optional<std::string> reply;
-    int delayMs = DefaultReplyDelayMs;
-};
 
 // A lamp's own state; lives for the process, keyed by serial number.
 struct LampState {
@@ -120,112 +99,6 @@ double nowMs()
 }
 
 // ---------------------------------------------------------------- device file
-
-
-// \r \n \t \0 \\ and \xNN; false for a broken escape.
-bool unescape(const std::string &text, std::string &out)
-{
-    out.clear();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i >= text.size())
-            return false;
-        switch (text[i]) {
-        case 'r': out += '\r'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case '0': out += '\0'; break;
-        case '\\': out += '\\'; break;
-        case 'x': {
-            if (i + 2 >= text.size())
-                return false;
-            const int high = tintrava::hexDigitValue(text[i + 1]);
-            const int low = tintrava::hexDigitValue(text[i + 2]);
-            if (high < 0 || low < 0)
-                return false;
-            out += char(high * 16 + low);
-            i += 2;
-            break;
-        }
-        default: return false;
-        }
-    }
-    return true;
-}
-
-std::string trim(const std::string &text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
-std::vector<std::string> split(const std::string &text, char separator)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const auto end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            return parts;
-        start = end + 1;
-    }
-}
-
-// A line that does not parse completely is left out: a half-written or
-// mistyped line shows up as a missing device, not as a different one.
-std::optional<DeviceConfig> parseDevice(const std::string &line)
-{
-    const std::vector<std::string> fields = split(line, '|');
-    if (fields.size() < 3)
-        return std::nullopt;
-    DeviceConfig device;
-    if (!unescape(fields[0], device.description) || !unescape(fields[1], device.serial))
-        return std::nullopt;
-    const std::string firmware = trim(fields[2]);
-    if (firmware == "text")
-        device.firmware = Firmware::Text;
-    else if (firmware == "byte")
-        device.firmware = Firmware::Byte;
-    else if (firmware == "cable")
-        device.firmware = Firmware::Cable;
-    else
-        return std::nullopt;
-    for (std::size_t i = 3; i < fields.size(); ++i) {
-        const std::string option = trim(fields[i]);
-        if (option.empty())
-            continue;
-        if (option == "open-fails") {
-            device.openFails = true;
-        } else if (option == "description-fails") {
-            device.descriptionFails = true;
-        } else if (option == "serial-fails") {
-            device.serialFails = true;
-        } else if (option == "no-reply") {
-            device.noReply = true;
-        } else if (option.rfind("reply=", 0) == 0) {
-            std::string reply;
-            if (!unescape(option.substr(6), reply))
-                return std::nullopt;
-            device.reply = reply;
-        } else if (option.rfind("delay=", 0) == 0) {
-            const auto ms = tintrava::parseInteger(option.substr(6));
-            if (!ms || *ms < 0)
-                return std::nullopt;
-            device.delayMs = *ms;
-        } else {
-            return std::nullopt;
-        }
-    }
-    return device;
-}
-
 std::vector<DeviceConfig> readDeviceFile()
 {
     const char *path = std::getenv("TINTRAVA_VIRTUAL_LAMP");
@@ -235,22 +108,12 @@ std::vector<DeviceConfig> readDeviceFile()
         lamp.serial = "VL000001";
         return {lamp};
     }
-    std::vector<DeviceConfig> devices;
     std::ifstream file(path, std::ios::binary);
     if (!file)
-        return devices; // no file: nothing plugged in
+        return {}; // no file: nothing plugged in
     std::ostringstream whole;
     whole << file.rdbuf();
-    for (std::string line : split(whole.str(), '\n')) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        const std::string content = trim(line);
-        if (content.empty() || content[0] == '#')
-            continue;
-        if (auto device = parseDevice(line))
-            devices.push_back(*device);
-    }
-    return devices;
+    return parseDeviceFile(whole.str());
 }
 
 const DeviceConfig *findAttached(const std::string &serial)
