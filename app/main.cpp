@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ui/first_paint_probe.h"
 #include "ui/fonts.h"
 #include "ui/hardware_dialog.h"
 #include "lamp/d2xx/d2xx_unit.h"
@@ -50,6 +51,7 @@ int main(int argc, char **argv)
     TForm1 form1;
     TForm2 form2;
     form1.setForm2(&form2);
+    tintrava::watchFirstPaint(&form1);
 
     form1.show();
     return app.exec();

@@ -1,0 +1,48 @@
+#include "ui/first_paint_probe.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QPointer>
+#include <QWidget>
+
+#include <cstdio>
+#include <ctime>
+
+namespace tintrava {
+
+namespace {
+
+// Watches every object until the first paint inside the window, then goes.
+class FirstPaintProbe : public QObject {
+public:
+    explicit FirstPaintProbe(QWidget *window) : QObject(qApp), m_window(window) { }
+
+    bool eventFilter(QObject *object, QEvent *event) override
+    {
+        if (event->type() != QEvent::Paint || !object->isWidgetType() || !m_window)
+            return false;
+        if (static_cast<QWidget *>(object)->window() != m_window)
+            return false;
+        timespec ts {};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        std::fprintf(stderr, "first-paint %.3f\n", double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6);
+        std::fflush(stderr);
+        qApp->removeEventFilter(this);
+        deleteLater();
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_window;
+};
+
+} // namespace
+
+void watchFirstPaint(QWidget *window)
+{
+    if (!qEnvironmentVariableIsSet("TINTRAVA_FIRST_PAINT_PROBE") || !window || !qApp)
+        return;
+    qApp->installEventFilter(new FirstPaintProbe(window));
+}
+
+} // namespace tintrava
