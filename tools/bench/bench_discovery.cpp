@@ -2,9 +2,11 @@
 // lamp) through the built-in libftdi binding against 1, 4 and 16 FT232R chips
 // emulated at the USB level. Run under umockdev-wrapper (scripts/bench does).
 // Prints one line per pass for scripts/bench:
-//     pass devices=N cpu_ms=… wall_ms=… string_requests=… found=0|1
+//     pass devices=N cpu_ms=… wall_ms=… string_requests=… control_transfers=… found=0|1
 // string_requests counts the GET_DESCRIPTOR requests for strings 1-3 that
-// reached the chips during the pass, all chips together.
+// reached the chips during the pass, all chips together; control_transfers
+// every control transfer they received, or -1 where the emulator does not
+// count them.
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -36,6 +38,17 @@ int stringRequests(const std::vector<EmulatedFt232r *> &chips)
     for (const EmulatedFt232r *chip : chips)
         sum += chip->stringDescriptorRequests();
     return sum;
+}
+
+// Every control transfer the chips received so far, where the emulator
+// counts them; -1 otherwise.
+template <typename Usb>
+int controlTransfers(const Usb &usb)
+{
+    if constexpr (requires(const Usb &u) { u.controlTransfers(); })
+        return usb.controlTransfers();
+    else
+        return -1;
 }
 
 } // namespace
@@ -73,13 +86,15 @@ int main(int argc, char **argv)
             tintrava::getusbdev(state);
             for (int i = 0; i < passes; ++i) {
                 const int requestsBefore = stringRequests(chips);
+                const int transfersBefore = controlTransfers(usb);
                 const double cpu0 = clockMs(CLOCK_PROCESS_CPUTIME_ID);
                 const double wall0 = clockMs(CLOCK_MONOTONIC);
                 const bool found = tintrava::getusbdev(state);
                 const double wall = clockMs(CLOCK_MONOTONIC) - wall0;
                 const double cpu = clockMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
-                std::printf("pass devices=%d cpu_ms=%.3f wall_ms=%.3f string_requests=%d found=%d\n", devices, cpu,
-                            wall, stringRequests(chips) - requestsBefore, found ? 1 : 0);
+                const int transfers = transfersBefore < 0 ? -1 : controlTransfers(usb) - transfersBefore;
+                std::printf("pass devices=%d cpu_ms=%.3f wall_ms=%.3f string_requests=%d control_transfers=%d found=%d\n",
+                            devices, cpu, wall, stringRequests(chips) - requestsBefore, transfers, found ? 1 : 0);
             }
         }
         std::fflush(stdout);
