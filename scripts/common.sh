@@ -27,6 +27,18 @@ ensure_packages() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# Our users run the program in German: tests run under de_DE.UTF-8 too.
+ensure_german_locale() {
+  ensure_packages locales
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    "${sudo[@]}" locale-gen >/dev/null
+  fi
+  export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 LANGUAGE=de_DE:de
+}
+
 # configure DIR BUILD_TYPE [cmake options...]: once; later builds reuse the cache.
 configure() {
   local dir=$1 type=$2
