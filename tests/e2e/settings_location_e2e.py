@@ -48,6 +48,14 @@ def case_settings_installed(case):
     choice to $XDG_CONFIG_HOME/tintrava/my.conf (creating the folder) and
     finds it there at the next start without asking again."""
     folder, executable, config_home = program_in(case, writable=False)
+    try:
+        settings_installed(case, folder, executable, config_home)
+    finally:
+        # The case's folder is removed afterwards, by a user who needs to write.
+        os.chmod(os.path.dirname(executable), 0o755)
+
+
+def settings_installed(case, folder, executable, config_home):
     program = UserProgram(case, folder, executable, config_home).start()
     choose_model(program, 1)
     if not os.path.exists(program.user_conf_path):

@@ -229,6 +229,16 @@ def case_package_deb(case):
     user_folder(os.path.join(config_home, "tintrava"), owned=True)
     with open(os.path.join(config_home, "tintrava", "my.conf"), "w") as f:
         f.write("3\n")
+    try:
+        start_unpacked(case, tmp, bin_dir, config_home, entry)
+    finally:
+        # The case's folder is removed afterwards, by a user who needs to write.
+        os.chmod(bin_dir, 0o755)
+    if os.path.exists(os.path.join(bin_dir, "my.conf")):
+        raise Failure("the installed program wrote my.conf beside itself")
+
+
+def start_unpacked(case, tmp, bin_dir, config_home, entry):
     program = UserProgram(case, tmp, os.path.join(bin_dir, "tintrava"), config_home).start()
     wid = program.main_window()
     if program.windows("Hardwareauswahl"):
@@ -239,9 +249,6 @@ def case_package_deb(case):
     if entry.get("StartupWMClass") not in wm_class:
         raise Failure(f"StartupWMClass={entry.get('StartupWMClass')} of the menu entry does not match "
                       f"the window's WM_CLASS {wm_class}")
-    os.chmod(bin_dir, 0o755)
-    if os.path.exists(os.path.join(bin_dir, "my.conf")):
-        raise Failure("the installed program wrote my.conf beside itself")
 
 
 if __name__ == "__main__":
