@@ -13,7 +13,8 @@
         does not. The X display is TINTRAVA_E2E_DISPLAY, as for the
         end-to-end tests.
 
-The build folder is the folder of --program. Python 3 standard library only.
+The build folder is the folder of --program; TINTRAVA_CMAKE and TINTRAVA_CPACK
+name the cmake and cpack to use. Python 3 standard library only.
 """
 
 import argparse
@@ -140,7 +141,7 @@ def read_desktop_entry(path):
 def check_install(build_dir):
     with tempfile.TemporaryDirectory(prefix="tintrava-install-") as tmp:
         prefix = os.path.join(tmp, "prefix")
-        must_run(["cmake", "--install", build_dir, "--prefix", prefix])
+        must_run([os.environ.get("TINTRAVA_CMAKE", "cmake"), "--install", build_dir, "--prefix", prefix])
         check_installed(prefix)
         unexpected = sorted(os.path.relpath(os.path.join(d, f), prefix)
                             for d, _, files in os.walk(prefix) for f in files
@@ -184,8 +185,8 @@ def case_package_deb(case):
     build_dir = os.path.dirname(os.path.abspath(case.args.program))
     tmp = shared_case_folder(case, "package")
     out = os.path.join(tmp, "out")
-    must_run(["cpack", "-G", "DEB", "-B", out, "--config", os.path.join(build_dir, "CPackConfig.cmake")],
-             cwd=build_dir)
+    must_run([os.environ.get("TINTRAVA_CPACK", "cpack"), "-G", "DEB", "-B", out,
+              "--config", os.path.join(build_dir, "CPackConfig.cmake")], cwd=build_dir)
     debs = glob.glob(os.path.join(out, "*.deb"))
     if len(debs) != 1:
         raise Failure(f"cpack made {debs}, expected one .deb")
