@@ -6,7 +6,11 @@ TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   libftdi1-dev libusb-1.0-0-dev
-  fonts-dejavu-core fonts-wine fonts-liberation2)
+  fonts-dejavu-core fonts-wine fonts-liberation2
+  librsvg2-bin)
+
+# Building the Debian package (dpkg-shlibdeps computes its dependencies).
+PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
 
 # Install the Debian packages among "$@" that are not installed yet.
 ensure_packages() {
