@@ -101,8 +101,7 @@ bool SequenceFiles::saveLast()
 {
     if (m_grid.rowCount() < 2)
         return false;
-    std::string ignored;
-    return m_store.save(m_store.lastSequencePath(), stepsOfGrid(m_grid), &ignored);
+    return m_store.saveLast(stepsOfGrid(m_grid));
 }
 
 } // namespace tintrava

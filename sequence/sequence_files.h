@@ -42,6 +42,8 @@ public:
     virtual bool exists(const std::string &path) = 0;
     // Where the steps are kept when the main window closes.
     virtual std::string lastSequencePath() = 0;
+    // Saves the steps there, making the settings folder first if need be.
+    virtual bool saveLast(const std::vector<SequenceStep> &steps) = 0;
 };
 
 // path plus ".tintrava" when its file name has no extension.

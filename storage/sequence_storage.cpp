@@ -99,4 +99,11 @@ std::string DiskSequenceStore::lastSequencePath()
     return lastSequenceFilePath().toStdString();
 }
 
+bool DiskSequenceStore::saveLast(const std::vector<SequenceStep> &steps)
+{
+    // A settings folder in the user's home may not exist before the first save.
+    QDir().mkpath(configDirectory());
+    return saveSequenceFile(lastSequenceFilePath(), steps, nullptr);
+}
+
 } // namespace tintrava

@@ -371,11 +371,12 @@ void TestSequenceFiles::offWhilePlaying()
 void TestSequenceFiles::closeKeepsLastSequence_data()
 {
     QTest::addColumn<QString>("grid");
-    QTest::addColumn<QString>("lastPathIs");  // "file", "folder", "missing folder"
+    QTest::addColumn<QString>("lastPathIs");  // "file", "folder", "missing folder", "read-only folder"
     QTest::newRow("steps") << "steps" << "file";
     QTest::newRow("empty grid writes nothing") << "" << "file";
     QTest::newRow("write fails silently") << "steps" << "folder";
-    QTest::newRow("settings folder gone") << "steps" << "missing folder";
+    QTest::newRow("settings folder not made yet") << "steps" << "missing folder";
+    QTest::newRow("settings folder cannot be made") << "steps" << "blocked folder";
 }
 
 void TestSequenceFiles::closeKeepsLastSequence()
@@ -389,7 +390,10 @@ void TestSequenceFiles::closeKeepsLastSequence()
         QVERIFY(QFile::remove(last));
         QVERIFY(QDir(m_dir->path()).mkdir("letzte-abfolge.tintrava"));
     } else if (lastPathIs == "missing folder") {
-        tintrava::setConfigDirectory(path("gone"));
+        tintrava::setConfigDirectory(path("new/settings"));
+    } else if (lastPathIs == "blocked folder") {
+        writeFile(path("file"), "x");  // a file where a folder would have to be
+        tintrava::setConfigDirectory(path("file/settings"));
     }
     if (grid == "steps")
         addSteps();
@@ -399,10 +403,10 @@ void TestSequenceFiles::closeKeepsLastSequence()
     QVERIFY(dialogs().shown().empty());
     if (lastPathIs == "folder")
         QVERIFY(QFileInfo(last).isDir());
-    else if (lastPathIs == "missing folder")
-        QVERIFY(!QFileInfo::exists(path("gone")));
+    else if (lastPathIs == "blocked folder")
+        QCOMPARE(fileContents(path("file")), QByteArray("x"));
     else if (grid == "steps")
-        QCOMPARE(fileContents(last),
+        QCOMPARE(fileContents(lastPathIs == "missing folder" ? path("new/settings/letzte-abfolge.tintrava") : last),
                  QByteArray("\xEF\xBB\xBF" "FarbNr;Bezeichnung;Minuten\r\n1;Rot;1\r\n2;Grün;1\r\n"));
     else
         QCOMPARE(fileContents(last), QByteArray("old"));
