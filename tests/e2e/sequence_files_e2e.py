@@ -14,6 +14,7 @@ import ctypes
 import os
 import subprocess
 import sys
+import tempfile
 import time
 
 from tintrava_e2e import (BYTE_LAMP, CANCEL_BUTTON, START_BUTTON, TEXT_LAMP, Failure, Program, add_wavelength,
@@ -52,7 +53,6 @@ class ArgsProgram(Program):
 
 
 def program(case, conf="2\n", devices=TEXT_LAMP, folder=None):
-    import tempfile
     if folder is None:
         folder = tempfile.mkdtemp(dir=case.tmp)
     p = ArgsProgram(case, folder, conf, devices)
