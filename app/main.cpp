@@ -2,10 +2,13 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "ui/fonts.h"
+#include "ui/graphical_session.h"
 #include "ui/hardware_dialog.h"
 #include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
@@ -22,11 +25,46 @@ void reportStartupWarning(const std::string &warning)
         std::fprintf(stderr, "tintrava: %s\n", warning.c_str());
 }
 
+// Qt ends a failed start of its window system with an abort, a core dump and
+// the advice to reinstall. The probe before it catches the usual causes; what
+// it cannot see (a display that refuses us) ends here, with Qt's own warnings
+// above this line and an ordinary exit status.
+QtMessageHandler g_qtMessageHandler = nullptr;
+
+void startupMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        if (g_qtMessageHandler)
+            g_qtMessageHandler(type, context, message);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+        return;
+    }
+    std::fprintf(stderr, "tintrava: Die grafische Oberfl\u00E4che konnte nicht gestartet werden "
+                         "(siehe die Meldungen davor).\n");
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+#ifdef SIGXFSZ
+    // A save beyond a file-size limit (ulimit -f) must fail like any other
+    // write and show its error box, not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+
+    const std::string noSession = tintrava::missingGraphicalSession(argc, argv);
+    if (!noSession.empty()) {
+        std::fprintf(stderr, "tintrava: %s\n", noSession.c_str());
+        return 1;
+    }
+
+    g_qtMessageHandler = qInstallMessageHandler(startupMessageHandler);
     QApplication app(argc, argv);
+    qInstallMessageHandler(g_qtMessageHandler);
     // Only the name: a display name would be appended to every window caption.
     QApplication::setApplicationName(QStringLiteral("Tintrava"));
 
