@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -14,6 +15,8 @@
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/d2xx/libftdi_binding.h"
 #include "ui/main_window.h"
+#include "ui/qt_dialogs.h"
+#include "ui/single_instance.h"
 
 namespace {
 
@@ -75,6 +78,21 @@ int main(int argc, char **argv)
 
     tintrava::setupFonts();
 
+    // One copy per user: a second one would fight the first over the lamp.
+    tintrava::SingleInstance singleInstance;
+    switch (singleInstance.claim()) {
+    case tintrava::SingleInstance::AlreadyRunning:
+        singleInstance.handOver(tintrava::filesFromArguments(QCoreApplication::arguments(), QDir::currentPath()));
+        tintrava::QtDialogs().showMessage("Tintrava l\u00E4uft bereits.");
+        return 0;
+    case tintrava::SingleInstance::Unavailable:
+        reportStartupWarning(singleInstance.errorText().toStdString());
+        break;
+    case tintrava::SingleInstance::Claimed:
+        reportStartupWarning(singleInstance.errorText().toStdString());
+        break;
+    }
+
     // The driver is chosen once; a misconfigured one is reported here and
     // leaves the lamp unreachable rather than silently using another.
     std::string driverWarning;
@@ -88,6 +106,21 @@ int main(int argc, char **argv)
     TForm1 form1;
     TForm2 form2;
     form1.setForm2(&form2);
+
+    // A later start asks this copy to come to the front (if the window
+    // system lets it) and may hand over files; openHandedFile is where those
+    // are opened.
+    singleInstance.bringToFront = [&form1] {
+        if (form1.isMinimized())
+            form1.showNormal();
+        form1.raise();
+        form1.activateWindow();
+        // A modal box in front of the window comes along.
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            modal->raise();
+            modal->activateWindow();
+        }
+    };
 
     form1.show();
     return app.exec();
