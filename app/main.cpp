@@ -80,17 +80,14 @@ int main(int argc, char **argv)
 
     // One copy per user: a second one would fight the first over the lamp.
     tintrava::SingleInstance singleInstance;
-    switch (singleInstance.claim()) {
-    case tintrava::SingleInstance::AlreadyRunning:
-        singleInstance.handOver(tintrava::filesFromArguments(QCoreApplication::arguments(), QDir::currentPath()));
-        tintrava::QtDialogs().showMessage("Tintrava l\u00E4uft bereits.");
-        return 0;
-    case tintrava::SingleInstance::Unavailable:
-        reportStartupWarning(singleInstance.errorText().toStdString());
-        break;
-    case tintrava::SingleInstance::Claimed:
-        reportStartupWarning(singleInstance.errorText().toStdString());
-        break;
+    {
+        tintrava::QtDialogs boxes;
+        QString lockWarning;
+        const bool first = tintrava::startOnlyOnce(singleInstance, boxes, QCoreApplication::arguments(),
+                                                   QDir::currentPath(), &lockWarning);
+        reportStartupWarning(lockWarning.toStdString());
+        if (!first)
+            return 0;
     }
 
     // The driver is chosen once; a misconfigured one is reported here and

@@ -11,6 +11,8 @@
 
 #include <unistd.h>
 
+#include "sequence/dialogs.h"
+
 namespace tintrava {
 
 namespace {
@@ -171,6 +173,21 @@ void SingleInstance::deliver(const QByteArray &message)
             openHandedFile(path);
         start = end + 1;
     }
+}
+
+bool startOnlyOnce(SingleInstance &instance, Dialogs &dialogs, const QStringList &arguments,
+                   const QString &workingDir, QString *warning)
+{
+    const SingleInstance::Claim claim = instance.claim();
+    if (warning)
+        *warning = instance.errorText();
+    if (claim != SingleInstance::AlreadyRunning)
+        return true;
+    // If the running copy does not answer, the box still tells the user why
+    // nothing else happens.
+    instance.handOver(filesFromArguments(arguments, workingDir));
+    dialogs.showMessage("Tintrava l\u00E4uft bereits.");
+    return false;
 }
 
 QStringList filesFromArguments(const QStringList &arguments, const QString &workingDir)

@@ -64,6 +64,15 @@ private:
     QString m_errorText;
 };
 
+class Dialogs;
+
+// What a start does first: claims the lock. When another copy runs, it hands
+// that copy the files named in arguments, shows "Tintrava läuft bereits."
+// and returns false; this start then ends. A lock that cannot be made is
+// put in warning and the start goes on.
+bool startOnlyOnce(SingleInstance &instance, Dialogs &dialogs, const QStringList &arguments,
+                   const QString &workingDir, QString *warning);
+
 // The files named on a command line (the arguments after the program that are
 // not options; everything after "--"), made absolute against workingDir.
 QStringList filesFromArguments(const QStringList &arguments, const QString &workingDir);

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/fake_dialogs.h"
 #include "ui/single_instance.h"
 
 using tintrava::SingleInstance;
@@ -46,6 +47,7 @@ class TestSingleInstance : public QObject {
 private slots:
     void init();
     void secondStartFindsTheFirst();
+    void startOnlyOnce();
     void handsOverFiles_data();
     void handsOverFiles();
     void runningCopysLockNeverGoesStale();
@@ -86,6 +88,27 @@ void TestSingleInstance::secondStartFindsTheFirst()
     QCOMPARE(third.claim(), SingleInstance::AlreadyRunning);
     QVERIFY(third.handOver({}));
     QTRY_COMPARE(first.raised, 2);
+}
+
+// The start as the program makes it: the first goes on without a box, the
+// second hands over its files, shows its box and ends.
+void TestSingleInstance::startOnlyOnce()
+{
+    Running first(folder());
+    FakeDialogs firstBoxes;
+    QString warning = "unset";
+    QVERIFY(tintrava::startOnlyOnce(first.instance, firstBoxes, {"tintrava"}, "/home/anna", &warning));
+    QVERIFY(firstBoxes.shown().empty());
+    QVERIFY(warning.isEmpty());
+
+    SingleInstance second(folder());
+    FakeDialogs secondBoxes;
+    QVERIFY(!tintrava::startOnlyOnce(second, secondBoxes, {"tintrava", "Abfolge.tin", "/tmp/b.tin"}, "/home/anna",
+                                     &warning));
+    QCOMPARE(secondBoxes.messages(), std::vector<std::string>{"Tintrava l\u00E4uft bereits."});
+    QVERIFY(secondBoxes.errors().empty());
+    QTRY_COMPARE(first.raised, 1);
+    QCOMPARE(first.files, (QStringList{"/home/anna/Abfolge.tin", "/tmp/b.tin"}));
 }
 
 void TestSingleInstance::handsOverFiles_data()
@@ -207,6 +230,14 @@ void TestSingleInstance::foreignFolderIsNotTrusted()
     QCOMPARE(instance.claim(), SingleInstance::Unavailable);
     QVERIFY(!instance.errorText().isEmpty());
     QVERIFY(!QFileInfo::exists(instance.lockPath()));
+
+    // The program then runs unguarded and says why on its terminal.
+    SingleInstance again(foreign);
+    FakeDialogs boxes;
+    QString warning;
+    QVERIFY(tintrava::startOnlyOnce(again, boxes, {"tintrava"}, "/", &warning));
+    QVERIFY(warning.contains(QDir::toNativeSeparators(foreign)));
+    QVERIFY(boxes.shown().empty());
 }
 
 void TestSingleInstance::fallbackFolderIsMadePrivate()
