@@ -7,17 +7,19 @@ start, a lock left by a killed copy, no display, a file-size limit, a
 """
 
 import os
+import re
 import resource
 import signal
 import socket
+import subprocess
 import sys
 import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from tintrava_e2e import *  # noqa: E402,F401,F403
-from tintrava_e2e import Failure, MAIN_CAPTION, MODEL_ITEM_X, MODEL_ITEMS_Y, SAVE_BUTTON, DECLINE_BUTTON  # noqa: E402
-from tintrava_e2e import click, colour_writes, focus, main, wait_for, xdotool  # noqa: E402
+from tintrava_e2e import Failure, MAIN_CAPTION, window_geometry, MODEL_ITEM_X, MODEL_ITEMS_Y, SAVE_BUTTON, DECLINE_BUTTON  # noqa: E402
+from tintrava_e2e import click, colour_writes, die_with_parent, focus, main, wait_for, xdotool  # noqa: E402
 
 BOX = "Tintrava"  # caption of the program's message and error boxes
 LOCK = "io.github.tintrava.Tintrava.lock"
@@ -51,6 +53,36 @@ def check_still_running(program, wid):
         raise Failure("the first copy's main window is gone")
 
 
+def stacking():
+    """The root window's children, top-most first."""
+    out = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True, timeout=30).stdout
+    return [int(m.group(1), 16) for m in re.finditer(r"^\s+(0x[0-9a-f]+) ", out, re.M)]
+
+
+def above(upper, lower):
+    order = stacking()
+    return upper in order and lower in order and order.index(upper) < order.index(lower)
+
+
+def cover(case, wid):
+    """Puts another program's window over the main window."""
+    x, y, w, h = window_geometry(wid)
+    other = subprocess.Popen(["xmessage", "-geometry", f"{w + 40}x{h + 40}+{max(x - 20, 0)}+{max(y - 20, 0)}",
+                              "Ein anderes Programm"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             preexec_fn=die_with_parent)
+    case.processes.append(other)
+
+    def found():
+        if other.poll() is not None:
+            raise Failure(f"xmessage ended with exit status {other.returncode}")
+        # xmessage does not name its process on its window; the class will do.
+        out = xdotool("search", "--onlyvisible", "--class", "^Xmessage$", check=False)
+        return [int(w) for w in out.split()]
+    covering = wait_for("the covering window", found)[0]
+    wait_for("the covering window above the main window", lambda: above(covering, wid))
+    return covering
+
+
 def second_start_is_refused(case, first, first_wid):
     """A second start shows "Tintrava läuft bereits." and ends with status 0,
     without ever touching the lamp; the first copy runs on."""
@@ -69,10 +101,16 @@ def second_start_is_refused(case, first, first_wid):
 
 def case_second_start(case):
     """Two starts by one user: the second shows its box and ends, the first
-    keeps running and keeps the lamp; a third start is refused the same way."""
+    comes to the front, keeps running and keeps the lamp; a third start is
+    refused the same way."""
     first = case.program(conf="3\n").start()
     wid = first.main_window()
+    covering = cover(case, wid)
     second_start_is_refused(case, first, wid)
+    # Without a window manager nothing stands between the program and the
+    # X server, so its raise takes effect.
+    if not above(wid, covering):
+        raise Failure("the running copy did not come to the front at the second start")
     second_start_is_refused(case, first, wid)
 
 
