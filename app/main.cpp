@@ -43,6 +43,10 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &context, co
             std::fprintf(stderr, "%s\n", qPrintable(message));
         return;
     }
+    // Qt's text for a platform that failed ends in the advice to reinstall,
+    // which would mislead; its warnings before have named the cause.
+    if (!message.contains(QLatin1String("platform plugin")))
+        std::fprintf(stderr, "%s\n", qPrintable(message));
     std::fprintf(stderr, "tintrava: Die grafische Oberfl\u00E4che konnte nicht gestartet werden "
                          "(siehe die Meldungen davor).\n");
     std::fflush(stderr);
