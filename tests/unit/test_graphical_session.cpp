@@ -24,8 +24,10 @@ public:
     // A Unix socket at path.
     explicit Listener(const std::string &path)
     {
-        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr {};
+        if (path.size() >= sizeof addr.sun_path)
+            return;
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         addr.sun_family = AF_UNIX;
         std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
         m_ok = m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 && ::listen(m_fd, 4) == 0;
