@@ -2,6 +2,7 @@
 // Form1, the main window: the colour palette, the sequence grid with its
 // editing buttons, the connection indicator and the playback overlay. It also
 // runs the start-up check of the lamp model ("my.conf").
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -18,6 +19,7 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QShortcut;
 class QTimer;
 class TForm2;
 
@@ -90,6 +92,12 @@ public:
     QMenu *PopupMenu1;
     QAction *Harwareanpassen1;
     QTimer *Timer1, *Timer2;
+    // F5 starts, Escape stops while playing, the menu key opens PopupMenu1.
+    QShortcut *StartShortcut, *CancelShortcut, *MenuShortcut, *MenuShortcut2;
+
+    // The focus order: the palette top to bottom, the grid, the editing
+    // buttons and "Abfolge starten".
+    QList<QWidget *> focusOrder() const;
 
 public slots:
     void FormShow();
@@ -123,6 +131,13 @@ private:
     // apart from a missing or invalid choice.
     SettingsRead readSettings();
     void popupMenuAt(QWidget *widget, const QPoint &pos);
+    // Keyboard use (main_window_keys.cpp): focus order, keys, and where the
+    // focus goes around playing and the hardware dialog.
+    void setupKeyboard();
+    void rememberFocusBeforePlay();
+    void keyboardWhilePlaying(bool playing);
+    void returnFocusAfterDialog();
+    void openPopupMenuByKey();
     void activateOnce();
 
     std::vector<PaletteEntry> m_palette;
@@ -133,4 +148,5 @@ private:
     tintrava::QtDialogs *m_qtDialogs;
     bool m_activationQueued = false;
     bool m_activated = false;
+    QPointer<QWidget> m_focusBeforePlay;
 };
