@@ -411,12 +411,15 @@ void TestKeyboard::startAndStopByKeys()
     press(Qt::Key_Escape);
     QVERIFY(!f.Panel27->isVisible());
     QVERIFY(!f.Timer1->isActive());
-    QCOMPARE(fake.writes, std::vector<std::string>{"C000000\r\n"});
+    // A tick may have come first; the lamp is switched off last.
+    QVERIFY(!fake.writes.empty());
+    QCOMPARE(fake.writes.back(), std::string("C000000\r\n"));
     QCOMPARE(focusName(), QString("Panel14"));
     QCOMPARE(rowsOf(f.grid()), (QStringList{Header, "9|Rosa|1"}));
     // Escape while idle does nothing.
+    const size_t sent = fake.writes.size();
     press(Qt::Key_Escape);
-    QVERIFY(fake.writes.size() == 1);
+    QCOMPARE(fake.writes.size(), sent);
 
     // Space and Enter on "Abfolge starten" and "Abbrechen" as well.
     f.Button5->setFocus(Qt::TabFocusReason);
