@@ -20,9 +20,18 @@ QWidget *boxParent()
     return QApplication::activeWindow();
 }
 
+// Once a box is closed, the window it came from gets the keyboard back. A
+// window manager does that too, but a session need not have one.
+void returnKeyboardTo(QWidget *parent)
+{
+    if (parent && parent->window()->isVisible())
+        parent->window()->activateWindow();
+}
+
 void showBox(const std::string &text, QMessageBox::Icon icon)
 {
-    QMessageBox box(boxParent());
+    QWidget *parent = boxParent();
+    QMessageBox box(parent);
     box.setWindowTitle(QString::fromUtf8(ApplicationTitle));
     box.setIcon(icon);
     box.setText(QString::fromStdString(text));
@@ -31,6 +40,7 @@ void showBox(const std::string &text, QMessageBox::Icon icon)
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
+    returnKeyboardTo(parent);
 }
 
 } // namespace
@@ -78,9 +88,9 @@ QString InputBox::ask(const QString &caption, const QString &prompt, const QStri
                       QWidget *parent)
 {
     InputBox box(caption, prompt, defaultText, parent);
-    if (box.exec() == QDialog::Accepted)
-        return box.edit()->text();
-    return defaultText;
+    const bool accepted = box.exec() == QDialog::Accepted;
+    returnKeyboardTo(parent);
+    return accepted ? box.edit()->text() : defaultText;
 }
 
 std::string QtDialogs::inputBox(const std::string &caption, const std::string &prompt,
