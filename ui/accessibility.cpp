@@ -12,6 +12,11 @@ const char *const IndicatorProperty = "tintravaConnectionIndicator";
 
 QAccessibleInterface *accessibleFactory(const QString &className, QObject *object)
 {
+    if (className == QLatin1String("TForm1")) {
+        // The main window is a plain widget, which Qt would present as a
+        // nameless part of something else; screen readers look for a frame.
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    }
     if (className == QLatin1String("TPanel")) {
         auto *panel = qobject_cast<TPanel *>(object);
         if (panel && panel->isKeyboardButton())

@@ -115,6 +115,8 @@ def main_window_of(app):
     def find():
         for w in children(app):
             if w.get_name() == "Tintrava V.1.50":
+                if w.get_role() != Atspi.Role.FRAME:
+                    raise Failure(f"the main window is a {w.get_role_name()}, not a frame")
                 return w
         return None
     return wait_for("the main window on the accessibility bus", find)

@@ -88,6 +88,7 @@ private slots:
     void eventsDelivered();
     void paletteButtons_data();
     void paletteButtons();
+    void mainWindow();
     void otherPanelsStayText();
     void grid();
     void indicator();
@@ -191,6 +192,17 @@ void TestAccessibility::paletteButtons()
     actions->doAction(QAccessibleActionInterface::setFocusAction());
     QVERIFY(p->hasFocus());
     QVERIFY(iface->state().focused);
+}
+
+void TestAccessibility::mainWindow()
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&form());
+    QVERIFY(iface);
+    QCOMPARE(iface->role(), QAccessible::Window);
+    QCOMPARE(iface->text(QAccessible::Name), QString("Tintrava V.1.50"));
+    // The palette comes first among its children, in its order.
+    QCOMPARE(iface->child(0)->object(), form().Panel8);
+    QCOMPARE(iface->child(11)->object(), form().Panel16);
 }
 
 void TestAccessibility::otherPanelsStayText()
