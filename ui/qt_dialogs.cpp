@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -22,7 +23,7 @@ QWidget *boxParent()
 
 // Once a box is closed, the window it came from gets the keyboard back. A
 // window manager does that too, but a session need not have one.
-void returnKeyboardTo(QWidget *parent)
+void returnKeyboardTo(const QPointer<QWidget> &parent)
 {
     if (parent && parent->window()->isVisible())
         parent->window()->activateWindow();
@@ -30,7 +31,7 @@ void returnKeyboardTo(QWidget *parent)
 
 void showBox(const std::string &text, QMessageBox::Icon icon)
 {
-    QWidget *parent = boxParent();
+    const QPointer<QWidget> parent = boxParent();
     QMessageBox box(parent);
     box.setWindowTitle(QString::fromUtf8(ApplicationTitle));
     box.setIcon(icon);
@@ -88,8 +89,9 @@ QString InputBox::ask(const QString &caption, const QString &prompt, const QStri
                       QWidget *parent)
 {
     InputBox box(caption, prompt, defaultText, parent);
+    const QPointer<QWidget> back = parent;
     const bool accepted = box.exec() == QDialog::Accepted;
-    returnKeyboardTo(parent);
+    returnKeyboardTo(back);
     return accepted ? box.edit()->text() : defaultText;
 }
 
