@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "ui/accessibility.h"
 #include "ui/fonts.h"
 #include "ui/hardware_dialog.h"
 #include "storage/settings_file.h"
@@ -66,6 +67,7 @@ TForm1::TForm1(QWidget *parent)
                           | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       m_qtDialogs(new tintrava::QtDialogs)
 {
+    tintrava::installAccessibility();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tintrava V.1.50"));
     setFont(tintrava::dialogFont(8));
@@ -146,6 +148,8 @@ TForm1::TForm1(QWidget *parent)
     Label1->setObjectName(QStringLiteral("Label1"));
     ComboBox1 = new QComboBox(Panel25);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    tintrava::setConnectionIndicator(ComboBox1);
+    ComboBox1->setAccessibleName(QStringLiteral("Verbindung"));
     ComboBox1->addItems({QStringLiteral("keine Verbindung"), QStringLiteral("USB")});
     ComboBox1->setCurrentIndex(0);
     ComboBox1->setEnabled(false);
@@ -210,6 +214,8 @@ TForm1::TForm1(QWidget *parent)
                           [this](const std::string &t) { Label9->setText(QString::fromStdString(t)); },
                       });
 
+    setupKeyboard();
+
     if (QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
@@ -225,6 +231,10 @@ TPanel *TForm1::makePaletteEntry(const QString &caption, int top, int number, co
     auto *panel = new TPanel(caption, this);
     panel->setGeometry(16, top, 209, 25);
     panel->setCursor(Qt::PointingHandCursor);
+    panel->setKeyboardButton(true);
+    panel->setButtonDescription(number == tintrava::ColourWavelength
+                                    ? QStringLiteral("Fragt nach einer Wellenlänge und fügt sie am Ende der Liste hinzu")
+                                    : QStringLiteral("Fügt diese Farbe am Ende der Liste hinzu"));
     if (whiteCaption)
         panel->setFontColor(Qt::white);
     connect(panel, &TPanel::clicked, this, &TForm1::Panel5Click);
@@ -261,6 +271,9 @@ void TForm1::activateOnce()
         return;
     m_activated = true;
     FormActivate();
+    // Whether or not the hardware dialog came, work starts at "Weiß".
+    returnFocusAfterDialog();
+    Panel8->setFocus(Qt::OtherFocusReason);
     if (!m_terminated && !m_startupFile.isEmpty())
         openSequenceFile(m_startupFile);
 }
@@ -314,8 +327,10 @@ void TForm1::FormActivate()
 
 void TForm1::Harwareanpassen1Click()
 {
-    if (m_form2)
+    if (m_form2) {
         m_form2->ShowModal();
+        returnFocusAfterDialog();
+    }
 }
 
 void TForm1::popupMenuAt(QWidget *widget, const QPoint &pos)
@@ -378,12 +393,14 @@ void TForm1::Button5Click()
         dialogs().showMessage(NothingToPlayMessage);
         return;
     }
+    rememberFocusBeforePlay();
     Button1->setEnabled(false);
     Button2->setEnabled(false);
     Button3->setEnabled(false);
     Button5->setEnabled(false);
     Panel27->show();
     Panel27->raise();
+    keyboardWhilePlaying(true);
     Timer1->start();
     m_player->start();
     updateFileActions();
@@ -396,6 +413,7 @@ void TForm1::Button4Click()
     Button3->setEnabled(true);
     Button5->setEnabled(true);
     Panel27->hide();
+    keyboardWhilePlaying(false);
     Timer1->stop();
     updateFileActions();
     selectcolor(tintrava::ColourOff);

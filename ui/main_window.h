@@ -2,6 +2,7 @@
 // Form1, the main window: the colour palette, the sequence grid with its
 // editing buttons, the connection indicator and the playback overlay. It also
 // runs the start-up check of the lamp model ("my.conf").
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -19,6 +20,7 @@ class QLabel;
 class QMenu;
 class QMimeData;
 class QPushButton;
+class QShortcut;
 class QTimer;
 class TForm2;
 
@@ -105,6 +107,12 @@ public:
     QAction *Harwareanpassen1;
     QAction *AbfolgeOeffnen1, *AbfolgeSpeichern1, *LetzteAbfolgeLaden1;
     QTimer *Timer1, *Timer2;
+    // F5 starts, Escape stops while playing, the menu key opens PopupMenu1.
+    QShortcut *StartShortcut, *CancelShortcut, *MenuShortcut, *MenuShortcut2;
+
+    // The focus order: the palette top to bottom, the grid, the editing
+    // buttons and "Abfolge starten".
+    QList<QWidget *> focusOrder() const;
 
 public slots:
     void FormShow();
@@ -145,6 +153,13 @@ private:
     // apart from a missing or invalid choice.
     SettingsRead readSettings();
     void popupMenuAt(QWidget *widget, const QPoint &pos);
+    // Keyboard use (main_window_keys.cpp): focus order, keys, and where the
+    // focus goes around playing and the hardware dialog.
+    void setupKeyboard();
+    void rememberFocusBeforePlay();
+    void keyboardWhilePlaying(bool playing);
+    void returnFocusAfterDialog();
+    void openPopupMenuByKey();
     void activateOnce();
     // Menu entries, shortcuts and drops of sequence files (main_window_files.cpp).
     void setupSequenceFiles();
@@ -164,4 +179,5 @@ private:
     std::unique_ptr<tintrava::DiskSequenceStore> m_store;
     std::unique_ptr<tintrava::SequenceFiles> m_files;
     QString m_startupFile;
+    QPointer<QWidget> m_focusBeforePlay;
 };

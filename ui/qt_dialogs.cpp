@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -22,9 +23,18 @@ QWidget *boxParent()
     return QApplication::activeWindow();
 }
 
+// Once a box is closed, the window it came from gets the keyboard back. A
+// window manager does that too, but a session need not have one.
+void returnKeyboardTo(const QPointer<QWidget> &parent)
+{
+    if (parent && parent->window()->isVisible())
+        parent->window()->activateWindow();
+}
+
 void showBox(const std::string &text, QMessageBox::Icon icon)
 {
-    QMessageBox box(boxParent());
+    const QPointer<QWidget> parent = boxParent();
+    QMessageBox box(parent);
     box.setWindowTitle(QString::fromUtf8(ApplicationTitle));
     box.setIcon(icon);
     box.setText(QString::fromStdString(text));
@@ -33,6 +43,7 @@ void showBox(const std::string &text, QMessageBox::Icon icon)
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
+    returnKeyboardTo(parent);
 }
 
 // Qt's own file dialog, so that it speaks German with the program's
@@ -104,9 +115,10 @@ QString InputBox::ask(const QString &caption, const QString &prompt, const QStri
                       QWidget *parent)
 {
     InputBox box(caption, prompt, defaultText, parent);
-    if (box.exec() == QDialog::Accepted)
-        return box.edit()->text();
-    return defaultText;
+    const QPointer<QWidget> back = parent;
+    const bool accepted = box.exec() == QDialog::Accepted;
+    returnKeyboardTo(back);
+    return accepted ? box.edit()->text() : defaultText;
 }
 
 std::string QtDialogs::inputBox(const std::string &caption, const std::string &prompt,
