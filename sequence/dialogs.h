@@ -18,6 +18,9 @@ public:
     virtual void showMessage(const std::string &text) = 0;
     // A failed file operation: caption "Tintrava", error icon, one "OK" button.
     virtual void showError(const std::string &text) = 0;
+    // A hint about the system, not a user error: caption "Tintrava",
+    // information icon, one "OK" button.
+    virtual void showInformation(const std::string &text) = 0;
 };
 
 // Caption of every message and error box.

@@ -407,6 +407,19 @@ void TForm1::Timer2Timer()
 void TForm1::getusbdev()
 {
     ComboBox1->setCurrentIndex(tintrava::getusbdev(Lamp) ? 1 : 0);
+    showLinkProblem();
+}
+
+void TForm1::showLinkProblem()
+{
+    const auto outcome = m_linkNotice.update(tintrava::lampLinkProblem());
+    ComboBox1->setToolTip(QString::fromStdString(outcome.toolTip));
+    if (outcome.boxText.empty())
+        return;
+    // Discovery also runs at the start of a lamp command; a box opened there
+    // would let the player's timer run inside the exchange. Shown from the
+    // event loop instead.
+    QTimer::singleShot(0, this, [this, text = outcome.boxText] { dialogs().showInformation(text); });
 }
 
 std::string TForm1::sendstr(const std::string &text)

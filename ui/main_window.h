@@ -9,6 +9,7 @@
 #include <string>
 
 #include "lamp/lampstate.h"
+#include "lamp/link_problem.h"
 #include "ui/panel.h"
 #include "ui/string_grid.h"
 
@@ -124,6 +125,9 @@ private:
     SettingsRead readSettings();
     void popupMenuAt(QWidget *widget, const QPoint &pos);
     void activateOnce();
+    // After a discovery: the indicator's tooltip while the lamp cannot be
+    // reached for a reason the user can mend, and the box saying so, once.
+    void showLinkProblem();
 
     std::vector<PaletteEntry> m_palette;
     std::unique_ptr<tintrava::LampCommander> m_commander;
@@ -133,4 +137,5 @@ private:
     tintrava::QtDialogs *m_qtDialogs;
     bool m_activationQueued = false;
     bool m_activated = false;
+    tintrava::LinkProblemNotice m_linkNotice;
 };

@@ -101,4 +101,9 @@ void QtDialogs::showError(const std::string &text)
     showBox(text, QMessageBox::Critical);
 }
 
+void QtDialogs::showInformation(const std::string &text)
+{
+    showBox(text, QMessageBox::Information);
+}
+
 } // namespace tintrava

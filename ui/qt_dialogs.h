@@ -41,6 +41,7 @@ public:
                          const std::string &defaultText) override;
     void showMessage(const std::string &text) override;
     void showError(const std::string &text) override;
+    void showInformation(const std::string &text) override;
 
     static constexpr int MaxInputLength = 255;
 };

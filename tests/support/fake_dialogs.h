@@ -11,11 +11,11 @@
 class FakeDialogs : public tintrava::Dialogs {
 public:
     struct Box {
-        enum Kind { Input, Message, Error } kind;
+        enum Kind { Input, Message, Error, Information } kind;
         std::string caption;     // Input only
         std::string prompt;      // Input only
         std::string defaultText; // Input only
-        std::string text;        // Message/Error: the text; Input: what was returned
+        std::string text;        // Message/Error/Information: the text; Input: what was returned
     };
 
     // The next input box is answered with text, as if typed and confirmed.
@@ -27,10 +27,12 @@ public:
                          const std::string &defaultText) override;
     void showMessage(const std::string &text) override;
     void showError(const std::string &text) override;
+    void showInformation(const std::string &text) override;
 
     const std::vector<Box> &shown() const { return m_shown; }
     std::vector<std::string> messages() const;
     std::vector<std::string> errors() const;
+    std::vector<std::string> informations() const;
     std::vector<Box> inputs() const;
     // Whether every scripted answer was used.
     bool scriptDone() const { return m_script.empty(); }
