@@ -5,21 +5,22 @@
 #include <ftdi.h>
 #include <libusb.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_set>
-#include <set>
-#include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
 #include <vector>
 
 namespace tintrava {
