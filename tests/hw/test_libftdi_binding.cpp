@@ -6,6 +6,7 @@
 #include "lamp/d2xx/libftdi_binding.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QtTest>
 
 #include <unistd.h>
@@ -681,6 +682,29 @@ private slots:
         tintrava::libftdiEndOfRun();
         QVERIFY(chip->kernelDriverBound());
         usb->unplug(*chip);
+    }
+
+    // The same in a program of its own that just ends: the binding gives the
+    // driver back by itself.
+    void kernelDriverIsGivenBackWhenAProgramEnds()
+    {
+        EmulatedChipSpec spec;
+        spec.productId = 0x6001;
+        spec.product = "Sela-Lumen";
+        spec.serial = "EXIT0001";
+        Plugged plugged{*usb, usb->plug(spec)};
+        QProcess helper;
+        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        helper.start(QStringLiteral(TINTRAVA_EXCHANGE_HELPER), {QStringLiteral("EXIT0001"), QStringLiteral("8")});
+        QVERIFY(helper.waitForFinished(60000));
+        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(helper.readAllStandardOutput().trimmed(), QByteArray("exchanges=8"));
+        QCOMPARE(helper.exitCode(), 0);
+        QCOMPARE(plugged.chip.takeBulkOut().size(), std::size_t(16));
+        QCOMPARE(plugged.chip.kernelDriverDetaches(), 1);
+        QCOMPARE(plugged.chip.kernelDriverAttaches(), 1);
+        QVERIFY(plugged.chip.kernelDriverBound());
+        QVERIFY(!plugged.chip.interfaceClaimed());
     }
 
     // Another program holds the lamp: it is listed as usual (discovery finds
