@@ -237,6 +237,25 @@ void readStrings(libusb_device *dev, const libusb_device_descriptor &descriptor,
     libusb_close(handle);
 }
 
+// Whether another program still holds a device it held at our last open:
+// a claim and release on a handle of our own tell, without a USB transfer.
+// A kernel driver bound again counts as held until the next open detaches it.
+bool heldElsewhere(libusb_device *dev)
+{
+    libusb_device_handle *probe = nullptr;
+    if (libusb_open(dev, &probe) != 0)
+        return true;
+    bool held = libusb_kernel_driver_active(probe, 0) == 1;
+    if (!held) {
+        const int rc = libusb_claim_interface(probe, 0);
+        held = rc != 0;
+        if (rc == 0)
+            libusb_release_interface(probe, 0);
+    }
+    libusb_close(probe);
+    return held;
+}
+
 // Lists every device with FTDI's vendor ID. ftdi_usb_find_all cannot do
 // this: with product ID 0 it matches only devices whose product ID is 0.
 FT_STATUS refreshListing()
@@ -273,7 +292,12 @@ FT_STATUS refreshListing()
             // A device we may not open is tried again: a failed open costs
             // no transfer, and access may have been granted meanwhile.
             if (known != s.devices.end() && known->problem != Problem::NoAccess) {
-                fresh.push_back(*known);
+                ListedDevice entry = *known;
+                if (entry.problem == Problem::Busy && !heldElsewhere(list[i])) {
+                    entry.problem = Problem::None;
+                    entry.product.clear();
+                }
+                fresh.push_back(std::move(entry));
                 continue;
             }
             ListedDevice entry;

@@ -732,7 +732,13 @@ private slots:
         QCOMPARE(status, FT_DEVICE_NOT_OPENED);
         QCOMPARE(problems().size(), std::size_t(1));
 
+        // The other program lets go: the next listing sees it, without a transfer.
         lamp->setHeldByAnotherProgram(false);
+        const int transfers = usb->controlTransfers();
+        listAll();
+        QVERIFY(problems().empty());
+        QCOMPARE(usb->controlTransfers(), transfers);
+        QVERIFY(!lamp->interfaceClaimed());
         QVERIFY(exchange("SL4711A"));
         QVERIFY(problems().empty());
         // Other devices never shared the problem, and an absent device is no problem either.
