@@ -42,6 +42,10 @@ constexpr DWORD kLongestWaitMs = 5000;
 constexpr int kShortestTransferTimeoutMs = 300;
 // What the binding keeps of bytes fetched from the chip but not read yet.
 constexpr std::size_t kReceiveBufferLimit = 65536;
+// Listings that try to read a device's strings before leaving it alone until
+// it is plugged in again: a device just plugged in may not answer at once,
+// one that never answers must not cost transfers every second.
+constexpr int kStringReadAttempts = 3;
 
 struct FtdiContextDeleter {
     void operator()(ftdi_context *ctx) const
@@ -112,6 +116,7 @@ struct ListedDevice {
     std::string serial;
     Problem problem = Problem::None;
     std::string product; // for a problem: the name to tell the user about
+    int readAttempts = 0; // listings that asked the device for its strings
 };
 
 // What the binding keeps between calls. Strings are read once per plug-in:
@@ -215,6 +220,8 @@ void readStrings(libusb_device *dev, const libusb_device_descriptor &descriptor,
     entry.product.clear();
     libusb_device_handle *handle = nullptr;
     const int rc = libusb_open(dev, &handle);
+    if (rc != LIBUSB_ERROR_ACCESS)
+        ++entry.readAttempts;
     if (rc != 0) {
         entry.descriptionStatus = FT_DEVICE_NOT_OPENED;
         entry.serialStatus = FT_DEVICE_NOT_OPENED;
@@ -290,8 +297,12 @@ FT_STATUS refreshListing()
             auto known = std::find_if(s.devices.begin(), s.devices.end(),
                                       [&](const ListedDevice &d) { return d.key == key; });
             // A device we may not open is tried again: a failed open costs
-            // no transfer, and access may have been granted meanwhile.
-            if (known != s.devices.end() && known->problem != Problem::NoAccess) {
+            // no transfer, and access may have been granted meanwhile. One
+            // whose strings did not come is asked again a few times.
+            const bool complete = known != s.devices.end() && known->descriptionStatus == FT_OK
+                && known->serialStatus == FT_OK;
+            if (known != s.devices.end() && known->problem != Problem::NoAccess
+                && (complete || known->readAttempts >= kStringReadAttempts)) {
                 ListedDevice entry = *known;
                 if (entry.problem == Problem::Busy && !heldElsewhere(list[i])) {
                     entry.problem = Problem::None;
@@ -303,6 +314,7 @@ FT_STATUS refreshListing()
             ListedDevice entry;
             entry.key = key;
             entry.productId = descriptor.idProduct;
+            entry.readAttempts = known != s.devices.end() ? known->readAttempts : 0;
             readStrings(list[i], descriptor, entry);
             fresh.push_back(std::move(entry));
         }

@@ -266,6 +266,13 @@ void EmulatedFt232r::setHeldByAnotherProgram(bool held)
     heldElsewhere_ = held;
 }
 
+void EmulatedFt232r::setStringsUnreadable(bool product, bool serial)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    spec_.productUnreadable = product;
+    spec_.serialUnreadable = serial;
+}
+
 std::vector<std::string> EmulatedFt232r::unhandledRequests() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

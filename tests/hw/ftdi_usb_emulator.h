@@ -74,6 +74,8 @@ public:
     // Another program has claimed the interface through usbfs: claims fail
     // with EBUSY and the interface's driver reads "usbfs".
     void setHeldByAnotherProgram(bool held);
+    // From now on the chip stalls (or answers) requests for these strings.
+    void setStringsUnreadable(bool product, bool serial);
 
     // What the chip sends: bytes queued now, or an answer to a line the host
     // writes later (the line without its CR LF).

@@ -321,6 +321,47 @@ private slots:
         checkNoUnhandledRequests(broken.chip);
     }
 
+    // A device that does not answer at once (just plugged in) is asked again
+    // at the next listings; one that never answers is left alone after a
+    // few, so it does not cost transfers every second.
+    void unreadableStringsAreAskedForAFewTimes_data()
+    {
+        QTest::addColumn<int>("answersFromListing"); // 0: never
+        QTest::newRow("answers at the second listing") << 2;
+        QTest::newRow("answers at the third listing") << 3;
+        QTest::newRow("never answers") << 0;
+    }
+
+    void unreadableStringsAreAskedForAFewTimes()
+    {
+        QFETCH(int, answersFromListing);
+        EmulatedChipSpec spec;
+        spec.productId = 0x6001;
+        spec.product = "Sela-Lumen";
+        spec.serial = "SLOW0001";
+        spec.productUnreadable = true;
+        Plugged slow{*usb, usb->plug(spec)};
+        std::vector<int> transfers;
+        bool found = false;
+        for (int listing = 1; listing <= 8; ++listing) {
+            if (listing == answersFromListing)
+                slow.chip.setStringsUnreadable(false, false);
+            const int before = slow.chip.controlTransfers();
+            const auto list = listAll();
+            transfers.push_back(slow.chip.controlTransfers() - before);
+            const Listed *l = findBySerial(list, "SLOW0001");
+            if (l && l->descriptionStatus == FT_OK) {
+                QCOMPARE(l->description, std::string("Sela-Lumen"));
+                found = true;
+            }
+        }
+        QCOMPARE(found, answersFromListing != 0);
+        const int asked = int(std::count_if(transfers.begin(), transfers.end(), [](int n) { return n > 0; }));
+        QCOMPARE(asked, answersFromListing != 0 ? answersFromListing : 3);
+        for (std::size_t i = std::size_t(asked); i < transfers.size(); ++i)
+            QCOMPARE(transfers[i], 0);
+    }
+
     void longStringsAreCutToTheCallersBuffer()
     {
         EmulatedChipSpec spec;
