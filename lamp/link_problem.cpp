@@ -65,11 +65,11 @@ std::string linkProblemToolTip(LampLinkProblem problem)
     return {};
 }
 
-LinkProblemNotice::Outcome LinkProblemNotice::update(LampLinkProblem current)
+LinkProblemNotice::Outcome LinkProblemNotice::update(LampLinkProblem current, bool boxAllowed)
 {
     Outcome outcome;
     outcome.toolTip = linkProblemToolTip(current);
-    if (current != LampLinkProblem::None && !m_boxShown) {
+    if (current != LampLinkProblem::None && boxAllowed && !m_boxShown) {
         m_boxShown = true;
         outcome.boxText = linkProblemBoxText(current);
     }

@@ -29,14 +29,15 @@ std::string linkProblemBoxText(LampLinkProblem problem);
 std::string linkProblemToolTip(LampLinkProblem problem);
 
 // One box per run, a tooltip while a problem lasts. update() is called after
-// every discovery with the current problem.
+// every discovery with the current problem; boxAllowed false (another box or
+// dialog is up, the start-up check has not run) keeps the box for a later call.
 class LinkProblemNotice {
 public:
     struct Outcome {
         std::string toolTip; // empty: no tooltip
         std::string boxText; // empty: no box now
     };
-    Outcome update(LampLinkProblem current);
+    Outcome update(LampLinkProblem current, bool boxAllowed = true);
     bool boxShown() const { return m_boxShown; }
 
 private:

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -412,7 +413,10 @@ void TForm1::getusbdev()
 
 void TForm1::showLinkProblem()
 {
-    const auto outcome = m_linkNotice.update(tintrava::lampLinkProblem());
+    // Not over the start-up check's dialog nor any other box: the hint waits
+    // for a later discovery.
+    const bool boxAllowed = m_activated && !QApplication::activeModalWidget();
+    const auto outcome = m_linkNotice.update(tintrava::lampLinkProblem(), boxAllowed);
     ComboBox1->setToolTip(QString::fromStdString(outcome.toolTip));
     if (outcome.boxText.empty())
         return;

@@ -3,7 +3,9 @@
 // discovery would take; driven by the fake driver's link problems.
 #include <QtTest>
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -131,6 +133,27 @@ private slots:
         QCOMPARE(f.ComboBox1->toolTip(), toolTipFor(tintrava::LampLinkProblem::Busy));
         QTest::qWait(50);
         QCOMPARE(m_window.dialogs->informations().size(), std::size_t(1));
+    }
+
+    // Discovery runs on while a dialog of the program is up (the discovery
+    // timer fires inside it): the box waits until it is gone.
+    void boxWaitsForOtherDialogs()
+    {
+        TForm1 &f = *m_window.form;
+        auto &fake = tintrava::testing::fakeD2xx();
+        fake.linkProblems = {{D2xxLinkProblemKind::NoAccess, "Sela-Lumen"}};
+        QDialog other(&f);
+        other.setModal(true);
+        other.show();
+        QTRY_VERIFY(QApplication::activeModalWidget() == &other);
+        f.Timer2Timer();
+        QCOMPARE(f.ComboBox1->toolTip(), toolTipFor(tintrava::LampLinkProblem::NoAccess));
+        QTest::qWait(50);
+        QVERIFY(m_window.dialogs->shown().empty());
+        other.close();
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        f.Timer2Timer();
+        QTRY_COMPARE(m_window.dialogs->informations().size(), std::size_t(1));
     }
 
     // Every lamp command runs discovery first; the box must not open inside

@@ -102,6 +102,20 @@ private slots:
         QVERIFY(notice.boxShown());
     }
 
+    // While another box or dialog is up the box waits; the tooltip does not.
+    void boxWaitsUntilAllowed()
+    {
+        tintrava::LinkProblemNotice notice;
+        auto o = notice.update(LampLinkProblem::Busy, false);
+        QCOMPARE(o.toolTip, tintrava::linkProblemToolTip(LampLinkProblem::Busy));
+        QVERIFY(o.boxText.empty());
+        QVERIFY(!notice.boxShown());
+        o = notice.update(LampLinkProblem::Busy, true);
+        QCOMPARE(o.boxText, tintrava::linkProblemBoxText(LampLinkProblem::Busy));
+        o = notice.update(LampLinkProblem::Busy, true);
+        QVERIFY(o.boxText.empty());
+    }
+
     void textsSayWhatIsWrongAndHowToMendIt()
     {
         const std::string access = tintrava::linkProblemBoxText(LampLinkProblem::NoAccess);
