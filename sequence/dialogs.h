@@ -29,6 +29,9 @@ public:
                                      const std::string &filters) = 0;
     virtual std::string saveFileName(const std::string &caption, const std::string &start,
                                      const std::string &filters) = 0;
+    // A hint about the system, not a user error: caption "Tintrava",
+    // information icon, one "OK" button.
+    virtual void showInformation(const std::string &text) = 0;
 };
 
 // Caption of every message and error box.

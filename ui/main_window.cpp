@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -434,6 +435,22 @@ void TForm1::Timer2Timer()
 void TForm1::getusbdev()
 {
     ComboBox1->setCurrentIndex(tintrava::getusbdev(Lamp) ? 1 : 0);
+    showLinkProblem();
+}
+
+void TForm1::showLinkProblem()
+{
+    // Not over the start-up check's dialog nor any other box: the hint waits
+    // for a later discovery.
+    const bool boxAllowed = m_activated && !QApplication::activeModalWidget();
+    const auto outcome = m_linkNotice.update(tintrava::lampLinkProblem(), boxAllowed);
+    ComboBox1->setToolTip(QString::fromStdString(outcome.toolTip));
+    if (outcome.boxText.empty())
+        return;
+    // Discovery also runs at the start of a lamp command; a box opened there
+    // would let the player's timer run inside the exchange. Shown from the
+    // event loop instead.
+    QTimer::singleShot(0, this, [this, text = outcome.boxText] { dialogs().showInformation(text); });
 }
 
 std::string TForm1::sendstr(const std::string &text)

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "lamp/lampstate.h"
+#include "lamp/link_problem.h"
 #include "ui/panel.h"
 #include "ui/string_grid.h"
 
@@ -166,6 +167,9 @@ private:
     void updateFileActions();
     // The one local file a drag carries, or empty.
     QString droppedFile(const QMimeData *data) const;
+    // After a discovery: the indicator's tooltip while the lamp cannot be
+    // reached for a reason the user can mend, and the box saying so, once.
+    void showLinkProblem();
 
     std::vector<PaletteEntry> m_palette;
     std::unique_ptr<tintrava::LampCommander> m_commander;
@@ -180,4 +184,5 @@ private:
     std::unique_ptr<tintrava::SequenceFiles> m_files;
     QString m_startupFile;
     QPointer<QWidget> m_focusBeforePlay;
+    tintrava::LinkProblemNotice m_linkNotice;
 };

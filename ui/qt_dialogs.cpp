@@ -139,6 +139,11 @@ void QtDialogs::showError(const std::string &text)
     showBox(text, QMessageBox::Critical);
 }
 
+void QtDialogs::showInformation(const std::string &text)
+{
+    showBox(text, QMessageBox::Information);
+}
+
 } // namespace tintrava
 
 namespace tintrava {

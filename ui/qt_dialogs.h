@@ -46,6 +46,7 @@ public:
                              const std::string &filters) override;
     std::string saveFileName(const std::string &caption, const std::string &start,
                              const std::string &filters) override;
+    void showInformation(const std::string &text) override;
 
     static constexpr int MaxInputLength = 255;
 };

@@ -24,6 +24,7 @@ private slots:
     void inputBoxKeepsAtMost255Characters();
     void messageBox();
     void errorBox();
+    void informationBox();
     void twoBoxesInARow();
     void questionBox_data();
     void questionBox();
@@ -106,6 +107,14 @@ void TestDialogs::errorBox()
     ModalPoller poller;
     poller.expectError("Die Datei");
     QtDialogs().showError("Die Datei \u201E/x/my.conf\u201C konnte nicht gelesen werden: Is a directory");
+    QVERIFY2(poller.finish(), qPrintable(poller.report()));
+}
+
+void TestDialogs::informationBox()
+{
+    ModalPoller poller;
+    poller.expectInformation("Die Lampe ist angeschlossen");
+    QtDialogs().showInformation("Die Lampe ist angeschlossen, aber ein anderes Programm verwendet sie gerade.");
     QVERIFY2(poller.finish(), qPrintable(poller.report()));
 }
 

@@ -38,6 +38,20 @@ void FakeDialogs::showError(const std::string &text)
     m_shown.push_back(Box{Box::Error, {}, {}, {}, text});
 }
 
+void FakeDialogs::showInformation(const std::string &text)
+{
+    m_shown.push_back(Box{Box::Information, {}, {}, {}, text});
+}
+
+std::vector<std::string> FakeDialogs::informations() const
+{
+    std::vector<std::string> out;
+    for (const Box &b : m_shown)
+        if (b.kind == Box::Information)
+            out.push_back(b.text);
+    return out;
+}
+
 std::vector<std::string> FakeDialogs::messages() const
 {
     std::vector<std::string> out;

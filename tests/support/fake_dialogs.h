@@ -11,11 +11,11 @@
 class FakeDialogs : public tintrava::Dialogs {
 public:
     struct Box {
-        enum Kind { Input, Message, Error, Question, OpenFile, SaveFile } kind;
+        enum Kind { Input, Message, Error, Question, OpenFile, SaveFile, Information } kind;
         std::string caption;     // Input, OpenFile, SaveFile
         std::string prompt;      // Input; OpenFile, SaveFile: the filters
         std::string defaultText; // Input; OpenFile, SaveFile: the start
-        std::string text;        // Message/Error/Question: the text; Input, OpenFile, SaveFile: what was returned
+        std::string text;        // Message/Error/Question/Information: the text; Input, OpenFile, SaveFile: what was returned
         bool yes = false;        // Question: the answer
     };
 
@@ -37,10 +37,12 @@ public:
                              const std::string &filters) override;
     std::string saveFileName(const std::string &caption, const std::string &start,
                              const std::string &filters) override;
+    void showInformation(const std::string &text) override;
 
     const std::vector<Box> &shown() const { return m_shown; }
     std::vector<std::string> messages() const;
     std::vector<std::string> errors() const;
+    std::vector<std::string> informations() const;
     std::vector<Box> inputs() const;
     std::vector<Box> ofKind(Box::Kind kind) const;
     // Whether every scripted answer was used.
