@@ -1,18 +1,25 @@
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "app/command_line.h"
 #include "ui/first_paint_probe.h"
 #include "ui/fonts.h"
+#include "ui/graphical_session.h"
 #include "ui/hardware_dialog.h"
 #include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/d2xx/libftdi_binding.h"
 #include "ui/main_window.h"
+#include "ui/qt_dialogs.h"
+#include "ui/single_instance.h"
 
 namespace {
 
@@ -24,11 +31,84 @@ void reportStartupWarning(const std::string &warning)
         std::fprintf(stderr, "tintrava: %s\n", warning.c_str());
 }
 
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// Qt ends a failed start of its window system with an abort, a core dump and
+// the advice to reinstall. The probe before it catches the usual causes; what
+// it cannot see (a display that refuses us) ends here, with Qt's own warnings
+// above this line and an ordinary exit status.
+QtMessageHandler g_qtMessageHandler = nullptr;
+
+void startupMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        if (g_qtMessageHandler)
+            g_qtMessageHandler(type, context, message);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+        return;
+    }
+    // Qt's text for a platform that failed ends in the advice to reinstall,
+    // which would mislead; its warnings before have named the cause.
+    if (!message.contains(QLatin1String("platform plugin")))
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+    std::fprintf(stderr, "tintrava: Die grafische Oberfl\u00E4che konnte nicht gestartet werden "
+                         "(siehe die Meldungen davor).\n");
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+#ifdef SIGXFSZ
+    // A save beyond a file-size limit (ulimit -f) must fail like any other
+    // write and show its error box, not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+
+    // --help and --version answer without a window system. A command line
+    // that also carries Qt's own options (-platform, -style) is understood
+    // only once QApplication has taken those out, below.
+    {
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        const tintrava::CommandLine early = tintrava::parseCommandLine(raw);
+        if (early.action == tintrava::CommandLine::Help || early.action == tintrava::CommandLine::Version) {
+            print(stdout, early.output);
+            return 0;
+        }
+    }
+
+    const std::string noSession = tintrava::missingGraphicalSession(argc, argv);
+    if (!noSession.empty()) {
+        std::fprintf(stderr, "tintrava: %s\n", noSession.c_str());
+        return 1;
+    }
+
+    g_qtMessageHandler = qInstallMessageHandler(startupMessageHandler);
     QApplication app(argc, argv);
+    qInstallMessageHandler(g_qtMessageHandler);
+    const tintrava::CommandLine commandLine = tintrava::parseCommandLine(QApplication::arguments());
+    switch (commandLine.action) {
+    case tintrava::CommandLine::Help:
+    case tintrava::CommandLine::Version:
+        print(stdout, commandLine.output);
+        return 0;
+    case tintrava::CommandLine::Error:
+        print(stderr, commandLine.output);
+        return tintrava::CommandLineErrorStatus;
+    case tintrava::CommandLine::Run:
+        print(stderr, commandLine.output);
+        break;
+    }
     // Only the name: a display name would be appended to every window caption.
     QApplication::setApplicationName(QStringLiteral("Tintrava"));
     // Ties the windows to the installed menu entry and its icon.
@@ -45,6 +125,18 @@ int main(int argc, char **argv)
 
     tintrava::setupFonts();
 
+    // One copy per user: a second one would fight the first over the lamp.
+    tintrava::SingleInstance singleInstance;
+    {
+        tintrava::QtDialogs boxes;
+        QString lockWarning;
+        const bool first = tintrava::startOnlyOnce(singleInstance, boxes, QCoreApplication::arguments(),
+                                                   QDir::currentPath(), &lockWarning);
+        reportStartupWarning(lockWarning.toStdString());
+        if (!first)
+            return 0;
+    }
+
     // The driver is chosen once; a misconfigured one is reported here and
     // leaves the lamp unreachable rather than silently using another.
     std::string driverWarning;
@@ -59,6 +151,26 @@ int main(int argc, char **argv)
     TForm2 form2;
     form1.setForm2(&form2);
     tintrava::watchFirstPaint(&form1);
+    if (!commandLine.file.isEmpty())
+        form1.openAfterStartupCheck(commandLine.file);
+
+    // A later start asks this copy to come to the front (if the window
+    // system lets it) and may hand over files; openHandedFile is where those
+    // are opened.
+    singleInstance.bringToFront = [&form1] {
+        if (form1.isMinimized())
+            form1.showNormal();
+        form1.raise();
+        form1.activateWindow();
+        // A modal box in front of the window comes along.
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            modal->raise();
+            modal->activateWindow();
+        }
+    };
+    // Files a later start names are opened here, with the same questions and
+    // error boxes as any other opening.
+    singleInstance.openHandedFile = [&form1](const QString &path) { form1.openSequenceFile(path); };
 
     form1.show();
     return app.exec();

@@ -4,10 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include "storage/atomic_save.h"
 #include "storage/config_text.h"
 
 namespace tintrava {
@@ -19,12 +19,6 @@ QString g_configDirectory;
 QString readFailed(const QString &path, const QString &reason)
 {
     return QStringLiteral("Die Datei \u201E%1\u201C konnte nicht gelesen werden: %2")
-        .arg(QDir::toNativeSeparators(path), reason);
-}
-
-QString writeFailed(const QString &path, const QString &reason)
-{
-    return QStringLiteral("Die Datei \u201E%1\u201C konnte nicht geschrieben werden: %2")
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
@@ -113,7 +107,7 @@ bool writeConfigNumber(int number, QString *errorText)
     // The first save of an installed program creates its config folder.
     if (g_configDirectory.isEmpty() && dir == userConfigDirectory() && !QDir().mkpath(dir)) {
         if (errorText)
-            *errorText = writeFailed(path, QStringLiteral("Der Ordner \u201E%1\u201C konnte nicht angelegt werden.")
+            *errorText = writeFailedText(path, QStringLiteral("Der Ordner \u201E%1\u201C konnte nicht angelegt werden.")
                                                .arg(QDir::toNativeSeparators(dir)));
         return false;
     }
@@ -124,31 +118,7 @@ bool writeConfigNumber(int number, QString *errorText)
 #endif
     const QByteArray content = QByteArray::number(number) + lineEnd;
 
-    QSaveFile file(path);
-    // Unbuffered, so that a failing write is seen here and not lost in the
-    // final flush, which the commit would not notice.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        if (errorText)
-            *errorText = writeFailed(path, file.errorString());
-        return false;
-    }
-    qint64 written = 0;
-    while (written < content.size()) {
-        const qint64 n = file.write(content.constData() + written, content.size() - written);
-        if (n <= 0) {
-            if (errorText)
-                *errorText = writeFailed(path, file.errorString());
-            file.cancelWriting();
-            return false;
-        }
-        written += n;
-    }
-    if (!file.commit()) {
-        if (errorText)
-            *errorText = writeFailed(path, file.errorString());
-        return false;
-    }
-    return true;
+    return saveFileAtomically(path, content, errorText);
 }
 
 } // namespace tintrava

@@ -74,6 +74,14 @@ TForm2::TForm2(QWidget *parent)
     Button2->setGeometry(16, 400, 75, 25);
     Button2->setAutoDefault(false);
     connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
+
+    // By keyboard: Tab goes from the models to "abbrechen" and "speichern",
+    // left to right as they stand; the arrow keys choose a model.
+    for (QRadioButton *button : RadioGroup1Buttons)
+        button->installEventFilter(this);
+    Button2->installEventFilter(this);
+    setTabOrder(RadioGroup1Buttons[3], Button2);
+    setTabOrder(Button2, Button1);
 }
 
 TForm2::~TForm2()
@@ -157,6 +165,41 @@ void TForm2::keyPressEvent(QKeyEvent *event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+bool TForm2::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier)
+        return QDialog::eventFilter(watched, event);
+    // Enter on the focused "abbrechen" means "abbrechen", not the default
+    // "speichern": what a keyboard user who went there wants.
+    if (watched == Button2 && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        if (!key->isAutoRepeat())
+            Button2->click();
+        return true;
+    }
+    const auto at = std::find(std::begin(RadioGroup1Buttons), std::end(RadioGroup1Buttons), watched);
+    if (at == std::end(RadioGroup1Buttons))
+        return QDialog::eventFilter(watched, event);
+    int step = 0;
+    switch (key->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Left: step = -1; break;
+    case Qt::Key_Down:
+    case Qt::Key_Right: step = 1; break;
+    default: return QDialog::eventFilter(watched, event);
+    }
+    // Moving chooses the model moved to, like clicking it, also when none
+    // was chosen yet; at the ends the choice stays.
+    const int index = std::clamp(int(at - std::begin(RadioGroup1Buttons)) + step, 0, 3);
+    QRadioButton *target = RadioGroup1Buttons[index];
+    target->setFocus(step > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    if (!target->isChecked())
+        target->click();
+    return true;
 }
 
 // Closing the window counts as "abbrechen".

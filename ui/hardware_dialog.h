@@ -49,6 +49,8 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // Arrow keys on the models, Enter on "abbrechen".
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void reject() override;
 
 private:

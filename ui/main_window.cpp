@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "ui/accessibility.h"
 #include "ui/fonts.h"
 #include "ui/hardware_dialog.h"
 #include "storage/config_text.h"
@@ -23,7 +25,9 @@
 #include "lamp/protocols.h"
 #include "sequence/player.h"
 #include "ui/qt_dialogs.h"
+#include "sequence/sequence_files.h"
 #include "sequence/sequence_rules.h"
+#include "storage/sequence_storage.h"
 
 namespace {
 
@@ -65,6 +69,7 @@ TForm1::TForm1(QWidget *parent)
                           | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       m_qtDialogs(new tintrava::QtDialogs)
 {
+    tintrava::installAccessibility();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tintrava V.1.50"));
     setFont(tintrava::dialogFont(8));
@@ -139,11 +144,14 @@ TForm1::TForm1(QWidget *parent)
     Harwareanpassen1 = PopupMenu1->addAction(QStringLiteral("Harware anpassen"));
     Harwareanpassen1->setObjectName(QStringLiteral("Harwareanpassen1"));
     connect(Harwareanpassen1, &QAction::triggered, this, &TForm1::Harwareanpassen1Click);
+    setupSequenceFiles();
 
     Label1 = makeLabel(QStringLiteral("Verbindung:"), Panel25, 40, 344);
     Label1->setObjectName(QStringLiteral("Label1"));
     ComboBox1 = new QComboBox(Panel25);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    tintrava::setConnectionIndicator(ComboBox1);
+    ComboBox1->setAccessibleName(QStringLiteral("Verbindung"));
     ComboBox1->addItems({QStringLiteral("keine Verbindung"), QStringLiteral("USB")});
     ComboBox1->setCurrentIndex(0);
     ComboBox1->setEnabled(false);
@@ -208,6 +216,8 @@ TForm1::TForm1(QWidget *parent)
                           [this](const std::string &t) { Label9->setText(QString::fromStdString(t)); },
                       });
 
+    setupKeyboard();
+
     if (QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
@@ -223,6 +233,10 @@ TPanel *TForm1::makePaletteEntry(const QString &caption, int top, int number, co
     auto *panel = new TPanel(caption, this);
     panel->setGeometry(16, top, 209, 25);
     panel->setCursor(Qt::PointingHandCursor);
+    panel->setKeyboardButton(true);
+    panel->setButtonDescription(number == tintrava::ColourWavelength
+                                    ? QStringLiteral("Fragt nach einer Wellenlänge und fügt sie am Ende der Liste hinzu")
+                                    : QStringLiteral("Fügt diese Farbe am Ende der Liste hinzu"));
     if (whiteCaption)
         panel->setFontColor(Qt::white);
     connect(panel, &TPanel::clicked, this, &TForm1::Panel5Click);
@@ -259,6 +273,11 @@ void TForm1::activateOnce()
         return;
     m_activated = true;
     FormActivate();
+    // Whether or not the hardware dialog came, work starts at "Weiß".
+    returnFocusAfterDialog();
+    Panel8->setFocus(Qt::OtherFocusReason);
+    if (!m_terminated && !m_startupFile.isEmpty())
+        openSequenceFile(m_startupFile);
 }
 
 void TForm1::FormShow()
@@ -294,21 +313,25 @@ TForm1::SettingsRead TForm1::readSettings()
 
 void TForm1::FormActivate()
 {
-    // A file that cannot be read ends the check with its error box: the
-    // program runs on without a lamp model until one is saved.
-    if (readSettings() != SettingsRead::Invalid)
+    // A file that cannot be read has shown its error box; like an invalid
+    // file it leaves no lamp model, and the lamp must never be driven with a
+    // model nobody chose, so the user is asked as for an invalid file.
+    if (readSettings() == SettingsRead::Valid)
         return;
     if (m_form2 && m_form2->ShowModal() == mrOk)
         return;
     dialogs().showMessage(NoHardwareMessage);
+    m_terminated = true;
     if (hooks.terminate)
         hooks.terminate();
 }
 
 void TForm1::Harwareanpassen1Click()
 {
-    if (m_form2)
+    if (m_form2) {
         m_form2->ShowModal();
+        returnFocusAfterDialog();
+    }
 }
 
 void TForm1::popupMenuAt(QWidget *widget, const QPoint &pos)
@@ -371,14 +394,17 @@ void TForm1::Button5Click()
         dialogs().showMessage(NothingToPlayMessage);
         return;
     }
+    rememberFocusBeforePlay();
     Button1->setEnabled(false);
     Button2->setEnabled(false);
     Button3->setEnabled(false);
     Button5->setEnabled(false);
     Panel27->show();
     Panel27->raise();
+    keyboardWhilePlaying(true);
     Timer1->start();
     m_player->start();
+    updateFileActions();
 }
 
 void TForm1::Button4Click()
@@ -388,7 +414,9 @@ void TForm1::Button4Click()
     Button3->setEnabled(true);
     Button5->setEnabled(true);
     Panel27->hide();
+    keyboardWhilePlaying(false);
     Timer1->stop();
+    updateFileActions();
     selectcolor(tintrava::ColourOff);
 }
 
@@ -407,6 +435,22 @@ void TForm1::Timer2Timer()
 void TForm1::getusbdev()
 {
     ComboBox1->setCurrentIndex(tintrava::getusbdev(Lamp) ? 1 : 0);
+    showLinkProblem();
+}
+
+void TForm1::showLinkProblem()
+{
+    // Not over the start-up check's dialog nor any other box: the hint waits
+    // for a later discovery.
+    const bool boxAllowed = m_activated && !QApplication::activeModalWidget();
+    const auto outcome = m_linkNotice.update(tintrava::lampLinkProblem(), boxAllowed);
+    ComboBox1->setToolTip(QString::fromStdString(outcome.toolTip));
+    if (outcome.boxText.empty())
+        return;
+    // Discovery also runs at the start of a lamp command; a box opened there
+    // would let the player's timer run inside the exchange. Shown from the
+    // event loop instead.
+    QTimer::singleShot(0, this, [this, text = outcome.boxText] { dialogs().showInformation(text); });
 }
 
 std::string TForm1::sendstr(const std::string &text)

@@ -2,6 +2,7 @@
 // Form1, the main window: the colour palette, the sequence grid with its
 // editing buttons, the connection indicator and the playback overlay. It also
 // runs the start-up check of the lamp model ("my.conf").
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "lamp/lampstate.h"
+#include "lamp/link_problem.h"
 #include "ui/panel.h"
 #include "ui/string_grid.h"
 
@@ -17,14 +19,18 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
+class QMimeData;
 class QPushButton;
+class QShortcut;
 class QTimer;
 class TForm2;
 
 namespace tintrava {
 class Dialogs;
+class DiskSequenceStore;
 class LampCommander;
 class QtDialogs;
+class SequenceFiles;
 class SequencePlayer;
 }
 
@@ -74,6 +80,17 @@ public:
     // Whether the start-up check has run (it runs once per run).
     bool startupCheckDone() const { return m_activated; }
 
+    // Opens a sequence file into the grid (asks first when the grid holds
+    // unsaved steps; error box when it cannot be read). Does nothing while a
+    // sequence plays. True when the grid now holds the file's steps.
+    bool openSequenceFile(const QString &path);
+    // A file named on the command line: opened once the start-up check has
+    // passed.
+    void openAfterStartupCheck(const QString &path) { m_startupFile = path; }
+    tintrava::SequenceFiles &sequenceFiles() { return *m_files; }
+    // Whether a sequence plays (the overlay is up).
+    bool playing() const;
+
     // Palette, top to bottom.
     TPanel *Panel8, *Panel14, *Panel15, *Panel11, *Panel12, *Panel7, *Panel10, *Panel6, *Panel13,
         *Panel9, *Panel5, *Panel16;
@@ -89,7 +106,14 @@ public:
     QPushButton *Button4;
     QMenu *PopupMenu1;
     QAction *Harwareanpassen1;
+    QAction *AbfolgeOeffnen1, *AbfolgeSpeichern1, *LetzteAbfolgeLaden1;
     QTimer *Timer1, *Timer2;
+    // F5 starts, Escape stops while playing, the menu key opens PopupMenu1.
+    QShortcut *StartShortcut, *CancelShortcut, *MenuShortcut, *MenuShortcut2;
+
+    // The focus order: the palette top to bottom, the grid, the editing
+    // buttons and "Abfolge starten".
+    QList<QWidget *> focusOrder() const;
 
 public slots:
     void FormShow();
@@ -102,11 +126,18 @@ public slots:
     void Button5Click();
     void StringGrid1DblClick();
     void Harwareanpassen1Click();
+    void AbfolgeOeffnen1Click();
+    void AbfolgeSpeichern1Click();
+    void LetzteAbfolgeLaden1Click();
     void Timer1Timer();
     void Timer2Timer();
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     struct PaletteEntry {
@@ -123,7 +154,22 @@ private:
     // apart from a missing or invalid choice.
     SettingsRead readSettings();
     void popupMenuAt(QWidget *widget, const QPoint &pos);
+    // Keyboard use (main_window_keys.cpp): focus order, keys, and where the
+    // focus goes around playing and the hardware dialog.
+    void setupKeyboard();
+    void rememberFocusBeforePlay();
+    void keyboardWhilePlaying(bool playing);
+    void returnFocusAfterDialog();
+    void openPopupMenuByKey();
     void activateOnce();
+    // Menu entries, shortcuts and drops of sequence files (main_window_files.cpp).
+    void setupSequenceFiles();
+    void updateFileActions();
+    // The one local file a drag carries, or empty.
+    QString droppedFile(const QMimeData *data) const;
+    // After a discovery: the indicator's tooltip while the lamp cannot be
+    // reached for a reason the user can mend, and the box saying so, once.
+    void showLinkProblem();
 
     std::vector<PaletteEntry> m_palette;
     std::unique_ptr<tintrava::LampCommander> m_commander;
@@ -133,4 +179,10 @@ private:
     tintrava::QtDialogs *m_qtDialogs;
     bool m_activationQueued = false;
     bool m_activated = false;
+    bool m_terminated = false;
+    std::unique_ptr<tintrava::DiskSequenceStore> m_store;
+    std::unique_ptr<tintrava::SequenceFiles> m_files;
+    QString m_startupFile;
+    QPointer<QWidget> m_focusBeforePlay;
+    tintrava::LinkProblemNotice m_linkNotice;
 };

@@ -1,6 +1,13 @@
 #include "ui/panel.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+
+#include "ui/accessibility.h"
+
+const QColor TPanel::FocusFrameOuter = QColor(0, 0, 0);
+const QColor TPanel::FocusFrameInner = QColor(255, 255, 255);
 
 TPanel::TPanel(const QString &caption, QWidget *parent)
     : QLabel(caption, parent)
@@ -36,6 +43,23 @@ void TPanel::setFontColor(const QColor &color)
     setPalette(p);
 }
 
+void TPanel::setKeyboardButton(bool on)
+{
+    m_keyboardButton = on;
+    // Tab only: a click must not move the focus, or every palette click would
+    // leave a focus frame behind where there was none before.
+    setFocusPolicy(on ? Qt::TabFocus : Qt::NoFocus);
+    update();
+    // Made as a label, it may already be known to screen readers as one.
+    tintrava::refreshAccessibleInterface(this);
+}
+
+void TPanel::click()
+{
+    if (isEnabled())
+        emit clicked();
+}
+
 void TPanel::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)
@@ -58,4 +82,63 @@ void TPanel::mouseDoubleClickEvent(QMouseEvent *event)
     // Deliberately not a press: the release that follows must not click again.
     m_pressed = false;
     event->accept();
+}
+
+// Like a push button: Enter clicks at once, Space when it is let go. A held
+// key does not repeat the click, so one key press adds one row.
+void TPanel::keyPressEvent(QKeyEvent *event)
+{
+    if (!m_keyboardButton || event->modifiers() & ~Qt::KeypadModifier) {
+        QLabel::keyPressEvent(event);
+        return;
+    }
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    case Qt::Key_Space:
+        if (!event->isAutoRepeat())
+            m_spaceDown = true;
+        event->accept();
+        return;
+    default:
+        QLabel::keyPressEvent(event);
+    }
+}
+
+void TPanel::keyReleaseEvent(QKeyEvent *event)
+{
+    if (m_keyboardButton && event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+        const bool wasDown = m_spaceDown;
+        m_spaceDown = false;
+        event->accept();
+        if (wasDown)
+            click();
+        return;
+    }
+    QLabel::keyReleaseEvent(event);
+}
+
+void TPanel::focusOutEvent(QFocusEvent *event)
+{
+    // Space pressed here and let go elsewhere is no click.
+    m_spaceDown = false;
+    QLabel::focusOutEvent(event);
+}
+
+void TPanel::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    if (!m_keyboardButton || !hasFocus())
+        return;
+    QPainter painter(this);
+    const QRect outer = rect().adjusted(FocusFrameInset, FocusFrameInset, -FocusFrameInset - 1,
+                                        -FocusFrameInset - 1);
+    painter.setPen(FocusFrameOuter);
+    painter.drawRect(outer);
+    painter.setPen(FocusFrameInner);
+    painter.drawRect(outer.adjusted(1, 1, -1, -1));
 }

@@ -1,10 +1,13 @@
 #include "ui/qt_dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -20,9 +23,18 @@ QWidget *boxParent()
     return QApplication::activeWindow();
 }
 
+// Once a box is closed, the window it came from gets the keyboard back. A
+// window manager does that too, but a session need not have one.
+void returnKeyboardTo(const QPointer<QWidget> &parent)
+{
+    if (parent && parent->window()->isVisible())
+        parent->window()->activateWindow();
+}
+
 void showBox(const std::string &text, QMessageBox::Icon icon)
 {
-    QMessageBox box(boxParent());
+    const QPointer<QWidget> parent = boxParent();
+    QMessageBox box(parent);
     box.setWindowTitle(QString::fromUtf8(ApplicationTitle));
     box.setIcon(icon);
     box.setText(QString::fromStdString(text));
@@ -31,6 +43,31 @@ void showBox(const std::string &text, QMessageBox::Icon icon)
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
+    returnKeyboardTo(parent);
+}
+
+// Qt's own file dialog, so that it speaks German with the program's
+// translation whatever the desktop's dialogs would; the caller asks before
+// replacing a file and adds the extension.
+QString fileDialog(QFileDialog::AcceptMode mode, const std::string &caption, const std::string &start,
+                   const std::string &filters)
+{
+    QFileDialog dialog(boxParent(), QString::fromStdString(caption));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilters(QString::fromStdString(filters).split(QStringLiteral(";;")));
+    const QString startPath = QString::fromStdString(start);
+    if (!startPath.isEmpty()) {
+        const QFileInfo info(startPath);
+        dialog.setDirectory(info.absolutePath());
+        if (mode == QFileDialog::AcceptSave)
+            dialog.selectFile(info.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
 }
 
 } // namespace
@@ -78,9 +115,10 @@ QString InputBox::ask(const QString &caption, const QString &prompt, const QStri
                       QWidget *parent)
 {
     InputBox box(caption, prompt, defaultText, parent);
-    if (box.exec() == QDialog::Accepted)
-        return box.edit()->text();
-    return defaultText;
+    const QPointer<QWidget> back = parent;
+    const bool accepted = box.exec() == QDialog::Accepted;
+    returnKeyboardTo(back);
+    return accepted ? box.edit()->text() : defaultText;
 }
 
 std::string QtDialogs::inputBox(const std::string &caption, const std::string &prompt,
@@ -99,6 +137,43 @@ void QtDialogs::showMessage(const std::string &text)
 void QtDialogs::showError(const std::string &text)
 {
     showBox(text, QMessageBox::Critical);
+}
+
+void QtDialogs::showInformation(const std::string &text)
+{
+    showBox(text, QMessageBox::Information);
+}
+
+} // namespace tintrava
+
+namespace tintrava {
+
+bool QtDialogs::question(const std::string &text)
+{
+    QMessageBox box(boxParent());
+    box.setWindowTitle(QString::fromUtf8(ApplicationTitle));
+    box.setIcon(QMessageBox::Question);
+    box.setText(QString::fromStdString(text));
+    box.setTextFormat(Qt::PlainText);
+    QPushButton *yes = box.addButton(QStringLiteral("Ja"), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(QStringLiteral("Nein"), QMessageBox::NoRole);
+    // Nothing is replaced by pressing Enter without reading.
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+std::string QtDialogs::openFileName(const std::string &caption, const std::string &start,
+                                    const std::string &filters)
+{
+    return fileDialog(QFileDialog::AcceptOpen, caption, start, filters).toStdString();
+}
+
+std::string QtDialogs::saveFileName(const std::string &caption, const std::string &start,
+                                    const std::string &filters)
+{
+    return fileDialog(QFileDialog::AcceptSave, caption, start, filters).toStdString();
 }
 
 } // namespace tintrava

@@ -1,6 +1,9 @@
 #include "ui/string_grid.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -62,6 +65,8 @@ TStringGrid::TStringGrid(QWidget *parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setDragEnabled(false);
     setItemDelegate(new GridDelegate(this));
+    // Tab leaves the grid for the next control instead of walking its cells.
+    setTabKeyNavigation(false);
 
     QPalette p = palette();
     p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
@@ -190,4 +195,67 @@ QItemSelectionModel::SelectionFlags TStringGrid::selectionCommand(const QModelIn
     if (!index.isValid() || index.row() < m_fixedRows)
         return QItemSelectionModel::NoUpdate;
     return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+}
+
+bool TStringGrid::moveSelectionByKey(int key)
+{
+    const int first = m_fixedRows;
+    const int last = rowCount() - 1;
+    const int current = selectedRow();
+    const int page = std::max(1, viewport()->height() / DefaultRowHeight - 1);
+    int target;
+    switch (key) {
+    case Qt::Key_Up: target = current - 1; break;
+    case Qt::Key_Down: target = current + 1; break;
+    case Qt::Key_PageUp: target = current - page; break;
+    case Qt::Key_PageDown: target = current + page; break;
+    case Qt::Key_Home: target = first; break;
+    case Qt::Key_End: target = last; break;
+    default: return false;
+    }
+    target = std::clamp(target, first, std::max(first, last));
+    if (target != current)
+        setSelectedRow(target);
+    scrollTo(model()->index(selectedRow(), 0));
+    return true;
+}
+
+void TStringGrid::keyPressEvent(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    // "+" and "-" as typed: Shift may be needed for them on some layouts.
+    if (key == Qt::Key_Plus && !(mods & ~Qt::ShiftModifier)) {
+        emit plusKey();
+        return;
+    }
+    if (key == Qt::Key_Minus && !(mods & ~Qt::ShiftModifier)) {
+        emit minusKey();
+        return;
+    }
+    if (mods == Qt::NoModifier || ((key == Qt::Key_Home || key == Qt::Key_End) && mods == Qt::ControlModifier)) {
+        switch (key) {
+        case Qt::Key_Delete:
+            emit deleteKey();
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_F2:
+            if (!event->isAutoRepeat())
+                emit editKey();
+            return;
+        default:
+            // The view's own moves would land on a fixed row or only change
+            // the column; the selection rules decide the row here.
+            if (moveSelectionByKey(key))
+                return;
+        }
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+// Typing letters does not jump to a matching row: "+" and "-" are commands,
+// and the selection moves only by the keys above, the mouse and the rules.
+void TStringGrid::keyboardSearch(const QString &)
+{
 }

@@ -27,9 +27,22 @@ public:
 signals:
     // A left double-click anywhere on the grid.
     void dblClick();
+    // Keys for the editing commands on the selected row: Delete, "+" and
+    // "-" (main or keypad), Enter or F2.
+    void deleteKey();
+    void plusKey();
+    void minusKey();
+    void editKey();
+
+public:
+    // Up, Down, Page Up, Page Down, Home and End move the selection among the
+    // rows that can be selected; false for any other key.
+    bool moveSelectionByKey(int key);
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyboardSearch(const QString &search) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index,
                                                          const QEvent *event = nullptr) const override;
 

@@ -4,6 +4,8 @@
 // run time, the built-in libftdi1 binding, the virtual lamp, a test's fake)
 // fills one D2xxApi table; nothing above the device layer knows which one.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #if defined(_WIN32)
 #define D2XX_CALL __stdcall
@@ -58,7 +60,21 @@ typedef FT_STATUS(D2XX_CALL *FT_GetQueueStatus_t)(FT_HANDLE ftHandle, DWORD *dwR
 
 } // extern "C"
 
-// The nine driver functions the device layer calls.
+// Why the driver sees a device but cannot use it. Only some drivers can tell;
+// the others leave D2xxApi::LinkProblems empty.
+enum class D2xxLinkProblemKind {
+    NoAccess, // the user may not open the device (no permission on its node)
+    Busy,     // another program holds it, or its kernel driver would not let go
+};
+
+struct D2xxLinkProblem {
+    D2xxLinkProblemKind kind;
+    std::string product; // the device's product string, also when unreadable over USB
+};
+
+typedef std::vector<D2xxLinkProblem> (*D2xxLinkProblems_t)();
+
+// The nine driver functions the device layer calls, and the optional query above.
 struct D2xxApi {
     FT_ListDevices_t ListDevices = nullptr;
     FT_OpenEx_t OpenEx = nullptr;
@@ -69,4 +85,6 @@ struct D2xxApi {
     FT_SetDataCharacteristics_t SetDataCharacteristics = nullptr;
     FT_SetTimeouts_t SetTimeouts = nullptr;
     FT_GetQueueStatus_t GetQueueStatus = nullptr;
+    // Devices the latest listing or open could not reach, and why; may be null.
+    D2xxLinkProblems_t LinkProblems = nullptr;
 };

@@ -136,6 +136,18 @@ FT_STATUS GetFTQueueStatus()
     return currentDriver.GetQueueStatus(DeviceHandle, &QueueCount);
 }
 
+std::vector<D2xxLinkProblem> GetLinkProblems()
+{
+    if (!currentDriver.LinkProblems)
+        return {};
+    try {
+        return currentDriver.LinkProblems();
+    } catch (...) {
+        // A hint the driver cannot give is no failure of the lamp link.
+        return {};
+    }
+}
+
 void setDriver(const D2xxApi &api)
 {
     currentDriver = api;

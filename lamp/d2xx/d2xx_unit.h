@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "lamp/d2xx/d2xx_api.h"
 
@@ -65,6 +66,11 @@ FT_STATUS SetFTDataCharacteristics();
 FT_STATUS SetFTTimeouts(ULONG readMs, ULONG writeMs);
 // FT_GetQueueStatus(DeviceHandle, &QueueCount).
 FT_STATUS GetFTQueueStatus();
+
+// The driver's word on devices it sees but cannot reach (see D2xxLinkProblem);
+// empty when there are none or the driver cannot tell. Not a D2XX call: the
+// built-in binding answers it, other drivers simply have nothing to say.
+std::vector<D2xxLinkProblem> GetLinkProblems();
 
 // The driver table every operation calls through (copied).
 void setDriver(const D2xxApi &api);

@@ -5,14 +5,19 @@
 #include <ftdi.h>
 #include <libusb.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -37,6 +42,10 @@ constexpr DWORD kLongestWaitMs = 5000;
 constexpr int kShortestTransferTimeoutMs = 300;
 // What the binding keeps of bytes fetched from the chip but not read yet.
 constexpr std::size_t kReceiveBufferLimit = 65536;
+// Listings that try to read a device's strings before leaving it alone until
+// it is plugged in again: a device just plugged in may not answer at once,
+// one that never answers must not cost transfers every second.
+constexpr int kStringReadAttempts = 3;
 
 struct FtdiContextDeleter {
     void operator()(ftdi_context *ctx) const
@@ -47,23 +56,98 @@ struct FtdiContextDeleter {
 };
 using FtdiContextPtr = std::unique_ptr<ftdi_context, FtdiContextDeleter>;
 
-// One FTDI device as the latest enumeration saw it. A string that could not
-// be read keeps the status its by-index query answers with.
-struct ListedDevice {
-    int productId = 0;
+// Where a device sits: its bus, the chain of hub ports leading to it, and the
+// address the kernel gave it, which is new at every plug-in. Equal keys mean
+// the same device, still plugged in since it was last seen.
+struct DeviceKey {
     std::uint8_t bus = 0;
+    std::vector<std::uint8_t> ports;
     std::uint8_t address = 0;
+    auto operator<=>(const DeviceKey &) const = default;
+};
+
+DeviceKey keyOf(libusb_device *dev)
+{
+    DeviceKey key;
+    key.bus = libusb_get_bus_number(dev);
+    key.address = libusb_get_device_address(dev);
+    std::uint8_t ports[8]; // USB allows at most 7 tiers
+    const int n = libusb_get_port_numbers(dev, ports, static_cast<int>(sizeof ports));
+    if (n > 0)
+        key.ports.assign(ports, ports + n);
+    return key;
+}
+
+// The device's product string as the kernel keeps it in sysfs. Readable by
+// everyone, also when the device node is not.
+std::string sysfsProduct(const DeviceKey &key)
+{
+    if (key.ports.empty())
+        return {};
+    std::string path = "/sys/bus/usb/devices/" + std::to_string(key.bus) + "-";
+    for (std::size_t i = 0; i < key.ports.size(); ++i) {
+        if (i > 0)
+            path += '.';
+        path += std::to_string(key.ports[i]);
+    }
+    path += "/product";
+    std::FILE *file = std::fopen(path.c_str(), "re");
+    if (!file)
+        return {};
+    char buffer[kStringReadSize] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
+    std::fclose(file);
+    std::string text(buffer, n);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+enum class Problem { None, NoAccess, Busy };
+
+// One FTDI device as the latest listing saw it. A string that could not be
+// read keeps the status its by-index query answers with.
+struct ListedDevice {
+    DeviceKey key;
+    int productId = 0;
     FT_STATUS descriptionStatus = FT_IO_ERROR;
     std::string description;
     FT_STATUS serialStatus = FT_IO_ERROR;
     std::string serial;
+    Problem problem = Problem::None;
+    std::string product; // for a problem: the name to tell the user about
+    int readAttempts = 0; // listings that asked the device for its strings
 };
 
-std::vector<ListedDevice> g_snapshot;
-bool g_snapshotTaken = false;
+// What the binding keeps between calls. Strings are read once per plug-in:
+// a listing reuses the entry of every device whose key it saw before, so a
+// listing of unchanged devices makes no USB transfer.
+struct ListingState {
+    // libusb learns of plugging from udev, so one context can serve every
+    // listing of the run; where udev does not run it would never hear of a
+    // new device, and each listing gets a fresh context instead.
+    libusb_context *ctx = nullptr;
+    bool keepContext = false;
+    int contextsCreated = 0;
+    std::vector<ListedDevice> devices; // in (bus, ports, address) order
+    bool listed = false;
+    // Devices whose kernel driver this binding detached and has not given
+    // back; pruned when a device is gone (a new plug-in gets its driver anew).
+    std::set<DeviceKey> detached;
+    bool endOfRunRegistered = false;
+};
+
+ListingContextPolicy g_policy = ListingContextPolicy::Automatic;
+
+ListingState &state()
+{
+    static ListingState s;
+    return s;
+}
 
 struct OpenDevice {
     ftdi_context *ctx = nullptr;
+    DeviceKey key;
     // Bytes fetched from the chip by FT_GetQueueStatus that no FT_Read took yet.
     std::deque<unsigned char> received;
     DWORD readTimeoutMs = 0;
@@ -103,101 +187,171 @@ FT_STATUS onOpenDevice(FT_HANDLE handle, Body body) noexcept
     });
 }
 
-FT_STATUS stringReadStatus(int rc)
+void registerEndOfRun()
 {
-    // -4: the device could not be opened (permissions, or claimed elsewhere).
-    return rc == -4 ? FT_DEVICE_NOT_OPENED : FT_IO_ERROR;
-}
-
-// ftdi_usb_get_strings leaves the device open on some failures; the listing
-// context must not carry a stale handle into the next device.
-void closeStrayHandle(ftdi_context *ctx)
-{
-    if (ctx->usb_dev) {
-        libusb_close(ctx->usb_dev);
-        ctx->usb_dev = nullptr;
+    ListingState &s = state();
+    if (!s.endOfRunRegistered) {
+        // Registered after state() was built, so it runs before its destructor.
+        s.endOfRunRegistered = std::atexit([] { libftdiEndOfRun(); }) == 0;
     }
 }
 
-void readStrings(ftdi_context *ctx, libusb_device *dev, ListedDevice &entry)
+// One string descriptor as text; characters outside ASCII become '?', as
+// libusb's own ASCII reader has it.
+FT_STATUS readString(libusb_device_handle *handle, std::uint8_t index, std::uint16_t langId, std::string &out)
 {
-    char description[kStringReadSize] = {};
-    char serial[kStringReadSize] = {};
-    int rc = ftdi_usb_get_strings(ctx, dev, nullptr, 0, description, kStringReadSize, serial,
-                                  kStringReadSize);
-    closeStrayHandle(ctx);
-    description[kStringReadSize - 1] = '\0';
-    serial[kStringReadSize - 1] = '\0';
-    if (rc == 0) {
-        entry.descriptionStatus = FT_OK;
-        entry.description = description;
-        entry.serialStatus = FT_OK;
-        entry.serial = serial;
-        return;
-    }
-    if (rc == -9) { // description read, serial not
-        entry.descriptionStatus = FT_OK;
-        entry.description = description;
-        entry.serialStatus = FT_IO_ERROR;
-        return;
-    }
-    if (rc == -8) { // no description; the serial may still be readable
-        entry.descriptionStatus = FT_IO_ERROR;
-        rc = ftdi_usb_get_strings(ctx, dev, nullptr, 0, nullptr, 0, serial, kStringReadSize);
-        closeStrayHandle(ctx);
-        serial[kStringReadSize - 1] = '\0';
-        if (rc == 0) {
-            entry.serialStatus = FT_OK;
-            entry.serial = serial;
-        } else {
-            entry.serialStatus = stringReadStatus(rc);
+    if (index == 0)
+        return FT_IO_ERROR; // the device has no such string
+    unsigned char buffer[255];
+    const int rc = libusb_get_string_descriptor(handle, index, langId, buffer, sizeof buffer);
+    if (rc < 2 || buffer[1] != LIBUSB_DT_STRING || buffer[0] > rc)
+        return FT_IO_ERROR;
+    std::string text;
+    for (int i = 2; i + 1 < buffer[0]; i += 2)
+        text += (buffer[i + 1] == 0 && buffer[i] < 0x80) ? static_cast<char>(buffer[i]) : '?';
+    out = std::move(text);
+    return FT_OK;
+}
+
+// Reads description and serial: one request for the language, one per string.
+void readStrings(libusb_device *dev, const libusb_device_descriptor &descriptor, ListedDevice &entry)
+{
+    entry.problem = Problem::None;
+    entry.product.clear();
+    libusb_device_handle *handle = nullptr;
+    const int rc = libusb_open(dev, &handle);
+    if (rc != LIBUSB_ERROR_ACCESS)
+        ++entry.readAttempts;
+    if (rc != 0) {
+        entry.descriptionStatus = FT_DEVICE_NOT_OPENED;
+        entry.serialStatus = FT_DEVICE_NOT_OPENED;
+        if (rc == LIBUSB_ERROR_ACCESS) {
+            entry.problem = Problem::NoAccess;
+            entry.product = sysfsProduct(entry.key);
         }
         return;
     }
-    entry.descriptionStatus = stringReadStatus(rc);
-    entry.serialStatus = stringReadStatus(rc);
+    unsigned char languages[255];
+    const int n = libusb_get_string_descriptor(handle, 0, 0, languages, sizeof languages);
+    if (n >= 4 && languages[1] == LIBUSB_DT_STRING) {
+        const std::uint16_t langId = static_cast<std::uint16_t>(languages[2] | (languages[3] << 8));
+        entry.descriptionStatus = readString(handle, descriptor.iProduct, langId, entry.description);
+        entry.serialStatus = readString(handle, descriptor.iSerialNumber, langId, entry.serial);
+    } else {
+        entry.descriptionStatus = FT_IO_ERROR;
+        entry.serialStatus = FT_IO_ERROR;
+    }
+    libusb_close(handle);
 }
 
-// Lists every device with FTDI's vendor ID through a context of its own, so
-// no string is ever read through a context that holds an open device.
-// ftdi_usb_find_all cannot do this: with product ID 0 it matches only devices
-// whose product ID is 0.
-FT_STATUS enumerateFtdiDevices(std::vector<ListedDevice> &out)
+// Whether another program still holds a device it held at our last open:
+// a claim and release on a handle of our own tell, without a USB transfer.
+// A kernel driver bound again counts as held until the next open detaches it.
+bool heldElsewhere(libusb_device *dev)
 {
-    FtdiContextPtr ctx(ftdi_new());
-    if (!ctx)
-        return FT_IO_ERROR;
+    libusb_device_handle *probe = nullptr;
+    if (libusb_open(dev, &probe) != 0)
+        return true;
+    bool held = libusb_kernel_driver_active(probe, 0) == 1;
+    if (!held) {
+        const int rc = libusb_claim_interface(probe, 0);
+        held = rc != 0;
+        if (rc == 0)
+            libusb_release_interface(probe, 0);
+    }
+    libusb_close(probe);
+    return held;
+}
+
+// Lists every device with FTDI's vendor ID. ftdi_usb_find_all cannot do
+// this: with product ID 0 it matches only devices whose product ID is 0.
+FT_STATUS refreshListing()
+{
+    ListingState &s = state();
+    registerEndOfRun();
+    if (!s.ctx) {
+        if (libusb_init(&s.ctx) != 0) {
+            s.ctx = nullptr;
+            return FT_IO_ERROR;
+        }
+        ++s.contextsCreated;
+        s.keepContext = g_policy == ListingContextPolicy::KeepForRun
+            || (g_policy == ListingContextPolicy::Automatic && access("/run/udev/control", F_OK) == 0);
+    }
     libusb_device **list = nullptr;
-    ssize_t count = libusb_get_device_list(ctx->usb_ctx, &list);
-    if (count < 0)
+    const ssize_t count = libusb_get_device_list(s.ctx, &list);
+    if (count < 0) {
+        libusb_exit(s.ctx);
+        s.ctx = nullptr;
         return FT_IO_ERROR;
-    std::vector<ListedDevice> found;
+    }
+    std::vector<ListedDevice> fresh;
     try {
         for (ssize_t i = 0; i < count; ++i) {
             libusb_device_descriptor descriptor;
-            if (libusb_get_device_descriptor(list[i], &descriptor) != 0)
+            if (libusb_get_device_descriptor(list[i], &descriptor) != 0) // from sysfs, no transfer
                 continue;
             if (descriptor.idVendor != kFtdiVendorId)
                 continue;
+            const DeviceKey key = keyOf(list[i]);
+            auto known = std::find_if(s.devices.begin(), s.devices.end(),
+                                      [&](const ListedDevice &d) { return d.key == key; });
+            // A device we may not open is tried again: a failed open costs
+            // no transfer, and access may have been granted meanwhile. One
+            // whose strings did not come is asked again a few times.
+            const bool complete = known != s.devices.end() && known->descriptionStatus == FT_OK
+                && known->serialStatus == FT_OK;
+            if (known != s.devices.end() && known->problem != Problem::NoAccess
+                && (complete || known->readAttempts >= kStringReadAttempts)) {
+                ListedDevice entry = *known;
+                if (entry.problem == Problem::Busy && !heldElsewhere(list[i])) {
+                    entry.problem = Problem::None;
+                    entry.product.clear();
+                }
+                fresh.push_back(std::move(entry));
+                continue;
+            }
             ListedDevice entry;
+            entry.key = key;
             entry.productId = descriptor.idProduct;
-            entry.bus = libusb_get_bus_number(list[i]);
-            entry.address = libusb_get_device_address(list[i]);
-            readStrings(ctx.get(), list[i], entry);
-            found.push_back(std::move(entry));
+            entry.readAttempts = known != s.devices.end() ? known->readAttempts : 0;
+            readStrings(list[i], descriptor, entry);
+            fresh.push_back(std::move(entry));
         }
     } catch (...) {
         libusb_free_device_list(list, 1);
         throw;
     }
     libusb_free_device_list(list, 1);
-    // libusb's list order is its own business; bus and address keep the
+    // libusb's list order is its own business; where devices sit keeps the
     // indices stable from one listing to the next.
-    std::stable_sort(found.begin(), found.end(), [](const ListedDevice &a, const ListedDevice &b) {
-        return a.bus != b.bus ? a.bus < b.bus : a.address < b.address;
-    });
-    out = std::move(found);
+    std::sort(fresh.begin(), fresh.end(),
+              [](const ListedDevice &a, const ListedDevice &b) { return a.key < b.key; });
+    for (auto it = s.detached.begin(); it != s.detached.end();) {
+        const bool present = std::any_of(fresh.begin(), fresh.end(),
+                                         [&](const ListedDevice &d) { return d.key == *it; });
+        it = present ? std::next(it) : s.detached.erase(it);
+    }
+    s.devices = std::move(fresh);
+    s.listed = true;
+    if (!s.keepContext) {
+        libusb_exit(s.ctx);
+        s.ctx = nullptr;
+    }
     return FT_OK;
+}
+
+void setProblem(const DeviceKey &key, Problem problem)
+{
+    for (ListedDevice &d : state().devices) {
+        if (d.key != key)
+            continue;
+        d.problem = problem;
+        if (problem == Problem::None)
+            d.product.clear();
+        else
+            d.product = d.descriptionStatus == FT_OK ? d.description : sysfsProduct(key);
+    }
 }
 
 // Copies at most `capacity` bytes, NUL-terminated when the text is shorter.
@@ -212,16 +366,14 @@ void copyToCallerBuffer(const std::string &text, char *buffer, std::size_t capac
 FT_STATUS D2XX_CALL listDevices(void *pArg1, void *pArg2, DWORD flags)
 {
     return guarded([&]() -> FT_STATUS {
+        ListingState &s = state();
         if (flags & FT_LIST_NUMBER_ONLY) {
             if (!pArg1)
                 return FT_INVALID_PARAMETER;
-            std::vector<ListedDevice> fresh;
-            FT_STATUS status = enumerateFtdiDevices(fresh);
+            FT_STATUS status = refreshListing();
             if (status != FT_OK)
                 return status;
-            g_snapshot = std::move(fresh);
-            g_snapshotTaken = true;
-            *static_cast<DWORD *>(pArg1) = static_cast<DWORD>(g_snapshot.size());
+            *static_cast<DWORD *>(pArg1) = static_cast<DWORD>(s.devices.size());
             return FT_OK;
         }
         if (flags & FT_LIST_BY_INDEX) {
@@ -231,19 +383,16 @@ FT_STATUS D2XX_CALL listDevices(void *pArg1, void *pArg2, DWORD flags)
             char *buffer = static_cast<char *>(pArg2);
             if (!buffer)
                 return FT_INVALID_PARAMETER;
-            if (!g_snapshotTaken) {
-                std::vector<ListedDevice> fresh;
-                FT_STATUS status = enumerateFtdiDevices(fresh);
+            if (!s.listed) {
+                FT_STATUS status = refreshListing();
                 if (status != FT_OK)
                     return status;
-                g_snapshot = std::move(fresh);
-                g_snapshotTaken = true;
             }
             // D2XX passes the index itself in the pointer argument.
             const std::uintptr_t index = reinterpret_cast<std::uintptr_t>(pArg1);
-            if (index >= g_snapshot.size())
+            if (index >= s.devices.size())
                 return FT_DEVICE_NOT_FOUND;
-            const ListedDevice &entry = g_snapshot[index];
+            const ListedDevice &entry = s.devices[index];
             if (what == FT_OPEN_BY_SERIAL_NUMBER) {
                 if (entry.serialStatus != FT_OK)
                     return entry.serialStatus;
@@ -260,19 +409,107 @@ FT_STATUS D2XX_CALL listDevices(void *pArg1, void *pArg2, DWORD flags)
     });
 }
 
-FT_STATUS openStatus(int rc)
+// Opens the device through a probe handle of our own, so a refusal comes
+// with libusb's reason, and takes the kernel's serial driver off it at the
+// first open of this plug-in; later opens find the interface free.
+FT_STATUS prepareForClaim(libusb_device *dev, const DeviceKey &key)
 {
-    switch (rc) {
-    case -3: // no device with that vendor, product and serial/description
-        return FT_DEVICE_NOT_FOUND;
-    case -4: // libusb_open failed
-    case -5: // interface could not be claimed
-    case -8: // no permission, or a device's description unreadable
-    case -9: // a device's serial number unreadable
+    libusb_device_handle *probe = nullptr;
+    const int rc = libusb_open(dev, &probe);
+    if (rc == LIBUSB_ERROR_ACCESS) {
+        setProblem(key, Problem::NoAccess);
         return FT_DEVICE_NOT_OPENED;
-    default: // reset, baud rate, descriptors, configuration, latency timer
+    }
+    if (rc == LIBUSB_ERROR_NO_DEVICE || rc == LIBUSB_ERROR_NOT_FOUND)
+        return FT_DEVICE_NOT_FOUND;
+    if (rc != 0)
+        return FT_DEVICE_NOT_OPENED;
+    ListingState &s = state();
+    FT_STATUS status = FT_OK;
+    if (!s.detached.count(key) && libusb_kernel_driver_active(probe, 0) == 1) {
+        const int detach = libusb_detach_kernel_driver(probe, 0);
+        if (detach == 0) {
+            s.detached.insert(key);
+        } else if (detach != LIBUSB_ERROR_NOT_FOUND) {
+            setProblem(key, Problem::Busy);
+            status = FT_DEVICE_NOT_OPENED;
+        }
+    }
+    // Without a kernel driver a failing claim below means another program
+    // holds the interface.
+    libusb_close(probe);
+    return status;
+}
+
+// After a refused claim: if a kernel driver took the device back meanwhile,
+// it is detached afresh at the next open. A handle of our own holding the
+// device is no other program's doing.
+void claimRefused(libusb_device *dev, const DeviceKey &key)
+{
+    const bool ours = std::any_of(g_openDevices.begin(), g_openDevices.end(),
+                                  [&](const OpenDevice *d) { return d->key == key; });
+    if (ours)
+        return;
+    setProblem(key, Problem::Busy);
+    libusb_device_handle *probe = nullptr;
+    if (state().detached.count(key) && libusb_open(dev, &probe) == 0) {
+        if (libusb_kernel_driver_active(probe, 0) == 1)
+            state().detached.erase(key);
+        libusb_close(probe);
+    }
+}
+
+FT_STATUS openAt(const DeviceKey &key, FT_HANDLE *pHandle)
+{
+    FtdiContextPtr ctx(ftdi_new()); // a context of its own; fails when libusb cannot start
+    if (!ctx)
+        return FT_IO_ERROR;
+    // The kernel driver is handled by prepareForClaim and given back at the
+    // end of the run, not at every close.
+    ctx->module_detach_mode = DONT_DETACH_SIO_MODULE;
+    libusb_device **list = nullptr;
+    const ssize_t count = libusb_get_device_list(ctx->usb_ctx, &list);
+    if (count < 0)
+        return FT_IO_ERROR;
+    libusb_device *dev = nullptr;
+    for (ssize_t i = 0; i < count && !dev; ++i)
+        if (keyOf(list[i]) == key)
+            dev = list[i];
+    FT_STATUS status = dev ? prepareForClaim(dev, key) : FT_DEVICE_NOT_FOUND;
+    int rc = 0;
+    if (status == FT_OK) {
+        rc = ftdi_usb_open_dev(ctx.get(), dev); // holds its own reference to dev
+        if (rc == -5 || rc == -8)
+            claimRefused(dev, key);
+    }
+    libusb_free_device_list(list, 1);
+    if (status != FT_OK)
+        return status;
+    switch (rc) {
+    case 0:
+        break;
+    case -5: // the interface could not be claimed: someone else has it
+    case -8:
+        return FT_DEVICE_NOT_OPENED;
+    case -4: // libusb_open failed this time
+        return FT_DEVICE_NOT_OPENED;
+    default: // reset, baud rate, descriptors, configuration
         return FT_IO_ERROR;
     }
+    setProblem(key, Problem::None);
+
+    auto device = std::make_unique<OpenDevice>();
+    device->ctx = ctx.get();
+    device->key = key;
+    try {
+        g_openDevices.insert(device.get());
+    } catch (...) {
+        ftdi_usb_close(ctx.get());
+        throw;
+    }
+    ctx.release();
+    *pHandle = device.release();
+    return FT_OK;
 }
 
 FT_STATUS D2XX_CALL openEx(void *pArg1, DWORD flags, FT_HANDLE *pHandle)
@@ -289,55 +526,52 @@ FT_STATUS D2XX_CALL openEx(void *pArg1, DWORD flags, FT_HANDLE *pHandle)
             return FT_INVALID_PARAMETER;
         const std::string wanted(static_cast<const char *>(pArg1));
 
-        // libftdi opens by vendor and product ID, so find the product ID of
-        // the device carrying that serial number (or description) first.
-        std::vector<ListedDevice> devices;
-        FT_STATUS status = enumerateFtdiDevices(devices);
+        // Find where the device with that serial number (or description)
+        // sits; the listing answers from what it already read.
+        FT_STATUS status = refreshListing();
         if (status != FT_OK)
             return status;
+        const auto &devices = state().devices;
         auto match = std::find_if(devices.begin(), devices.end(), [&](const ListedDevice &d) {
             return bySerial ? d.serialStatus == FT_OK && d.serial == wanted
                             : d.descriptionStatus == FT_OK && d.description == wanted;
         });
         if (match == devices.end())
             return FT_DEVICE_NOT_FOUND;
-
-        FtdiContextPtr ctx(ftdi_new()); // fails when libusb cannot start
-        if (!ctx)
-            return FT_IO_ERROR;
-        // libftdi 1.5 has no setter for this. Detach ftdi_sio only while
-        // the device is open; closing hands it back to the kernel driver.
-        ctx->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
-        int rc = ftdi_usb_open_desc(ctx.get(), kFtdiVendorId, match->productId,
-                                    byDescription ? wanted.c_str() : nullptr,
-                                    bySerial ? wanted.c_str() : nullptr);
-        if (rc != 0)
-            return openStatus(rc);
-
-        auto device = std::make_unique<OpenDevice>();
-        device->ctx = ctx.get();
-        try {
-            g_openDevices.insert(device.get());
-        } catch (...) {
-            ftdi_usb_close(ctx.get());
-            throw;
-        }
-        ctx.release();
-        *pHandle = device.release();
-        return FT_OK;
+        const DeviceKey key = match->key;
+        return openAt(key, pHandle);
     });
+}
+
+void closeOpenDevice(OpenDevice *device, int *rc)
+{
+    g_openDevices.erase(device);
+    const int result = ftdi_usb_close(device->ctx); // releases the interface; ftdi_sio stays off
+    ftdi_free(device->ctx);
+    delete device;
+    if (rc)
+        *rc = result;
 }
 
 FT_STATUS D2XX_CALL closeDevice(FT_HANDLE handle)
 {
     return onOpenDevice(handle, [&](OpenDevice *device) -> FT_STATUS {
-        g_openDevices.erase(device);
-        // Releasing the interface lets libusb hand the device back to ftdi_sio.
-        int rc = ftdi_usb_close(device->ctx);
-        ftdi_free(device->ctx);
-        delete device;
+        int rc = 0;
+        closeOpenDevice(device, &rc);
         return rc == 0 ? FT_OK : FT_IO_ERROR;
     });
+}
+
+std::vector<D2xxLinkProblem> linkProblems()
+{
+    std::vector<D2xxLinkProblem> out;
+    for (const ListedDevice &d : state().devices) {
+        if (d.problem == Problem::NoAccess)
+            out.push_back({D2xxLinkProblemKind::NoAccess, d.product});
+        else if (d.problem == Problem::Busy)
+            out.push_back({D2xxLinkProblemKind::Busy, d.product});
+    }
+    return out;
 }
 
 DWORD effectiveReadTimeout(const OpenDevice &device)
@@ -509,6 +743,7 @@ const D2xxApi kLibftdiApi = [] {
     api.SetDataCharacteristics = &setDataCharacteristics;
     api.SetTimeouts = &setTimeouts;
     api.GetQueueStatus = &getQueueStatus;
+    api.LinkProblems = &linkProblems;
     return api;
 }();
 
@@ -517,6 +752,58 @@ const D2xxApi kLibftdiApi = [] {
 const D2xxApi &libftdiApi()
 {
     return kLibftdiApi;
+}
+
+void setListingContextPolicy(ListingContextPolicy policy)
+{
+    g_policy = policy;
+    ListingState &s = state();
+    if (s.ctx) { // the next listing starts under the new policy
+        libusb_exit(s.ctx);
+        s.ctx = nullptr;
+    }
+}
+
+int listingContextsCreated()
+{
+    return state().contextsCreated;
+}
+
+void libftdiEndOfRun() noexcept
+{
+    try {
+        while (!g_openDevices.empty())
+            closeOpenDevice(*g_openDevices.begin(), nullptr);
+        ListingState &s = state();
+        if (!s.detached.empty()) {
+            libusb_context *ctx = nullptr;
+            if (libusb_init(&ctx) == 0) {
+                libusb_device **list = nullptr;
+                const ssize_t count = libusb_get_device_list(ctx, &list);
+                for (ssize_t i = 0; i < count; ++i) {
+                    if (!s.detached.count(keyOf(list[i])))
+                        continue;
+                    libusb_device_handle *handle = nullptr;
+                    if (libusb_open(list[i], &handle) == 0) {
+                        libusb_attach_kernel_driver(handle, 0); // nothing more to do if it fails
+                        libusb_close(handle);
+                    }
+                }
+                if (count >= 0)
+                    libusb_free_device_list(list, 1);
+                libusb_exit(ctx);
+            }
+            s.detached.clear();
+        }
+        s.devices.clear();
+        s.listed = false;
+        if (s.ctx) {
+            libusb_exit(s.ctx);
+            s.ctx = nullptr;
+        }
+    } catch (...) {
+        // The program is ending; a device left without its driver is all that is lost.
+    }
 }
 
 } // namespace tintrava

@@ -185,9 +185,10 @@ void TestMainWindow::overlay()
     QVERIFY(f.Label9->font().bold());
     QVERIFY(!f.Button4->font().bold());
     QCOMPARE(f.Button4->font().pointSize(), 8);
-    // The remaining-time texts fit their labels.
+    // The remaining-time texts fit their labels, even with all the hours of
+    // the longest step.
     for (QLabel *label : {f.Label4, f.Label9})
-        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance("Gesamtrestdauer: 00:00:00"));
+        QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance("Restdauer dieser Farbe: 35791394:07:00"));
 }
 
 void TestMainWindow::initialState()
@@ -216,8 +217,13 @@ void TestMainWindow::initialState()
     QVERIFY(f.Timer2->isActive());
     for (QPushButton *b : {f.Button1, f.Button2, f.Button3, f.Button5})
         QVERIFY(b->isEnabled());
-    QCOMPARE(f.PopupMenu1->actions().size(), 1);
-    QCOMPARE(f.Harwareanpassen1->text(), QString("Harware anpassen"));
+    // "Harware anpassen", then after a separator the sequence file entries.
+    QStringList menu;
+    for (const QAction *a : f.PopupMenu1->actions())
+        menu << (a->isSeparator() ? QString("-") : a->text());
+    QCOMPARE(menu, (QStringList{"Harware anpassen", "-", "Abfolge öffnen…", "Abfolge speichern…",
+                                "Letzte Abfolge laden"}));
+    QCOMPARE(f.PopupMenu1->actions().constFirst(), f.Harwareanpassen1);
 }
 
 void TestMainWindow::palette_data()

@@ -1,6 +1,7 @@
 #include "ftdi_usb_emulator.h"
 
 #include <umockdev.h>
+#include <glib/gstdio.h>
 
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
@@ -72,8 +73,8 @@ double ft232rBaudRate(std::uint16_t value, std::uint16_t index)
     return 3000000.0 / divisor;
 }
 
-EmulatedFt232r::EmulatedFt232r(const EmulatedChipSpec &spec, int busNumber, int deviceNumber)
-    : spec_(spec), busNumber_(busNumber), deviceNumber_(deviceNumber)
+EmulatedFt232r::EmulatedFt232r(const EmulatedChipSpec &spec, int busNumber, int port, int address)
+    : spec_(spec), busNumber_(busNumber), port_(port), address_(address)
 {
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&EmulatedFt232r::handleIoctlThunk), this);
@@ -90,7 +91,14 @@ EmulatedFt232r::~EmulatedFt232r()
 std::string EmulatedFt232r::devnode() const
 {
     char path[64];
-    std::snprintf(path, sizeof path, "/dev/bus/usb/%03d/%03d", busNumber_, deviceNumber_);
+    std::snprintf(path, sizeof path, "/dev/bus/usb/%03d/%03d", busNumber_, address_);
+    return path;
+}
+
+std::string EmulatedFt232r::sysfsPath() const
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/sys/devices/usb%d/%d-%d", busNumber_, busNumber_, port_);
     return path;
 }
 
@@ -117,9 +125,9 @@ std::string EmulatedFt232r::sysfsRecord() const
                   "A: bConfigurationValue=1\\n\n"
                   "A: bNumConfigurations=1\\n\n"
                   "A: maxchild=0\\n\n",
-                  busNumber_, busNumber_, deviceNumber_ - 1, busNumber_, deviceNumber_, busNumber_,
-                  deviceNumber_, busNumber_, deviceNumber_, spec_.productId, spec_.productId, busNumber_,
-                  deviceNumber_, (busNumber_ - 1) * 128 + deviceNumber_ - 1);
+                  busNumber_, busNumber_, port_, busNumber_, address_, busNumber_, address_, busNumber_,
+                  address_, spec_.productId, spec_.productId, busNumber_, address_,
+                  (busNumber_ - 1) * 128 + address_ - 1);
     std::string record = head;
     record += "A: manufacturer=" + spec_.manufacturer + "\\n\n";
     record += "A: product=" + spec_.product + "\\n\n";
@@ -234,6 +242,37 @@ int EmulatedFt232r::stringDescriptorRequests() const
     return stringRequests_;
 }
 
+int EmulatedFt232r::controlTransfers() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return controlTransfers_;
+}
+
+int EmulatedFt232r::kernelDriverDetaches() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return detaches_;
+}
+
+int EmulatedFt232r::kernelDriverAttaches() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return attaches_;
+}
+
+void EmulatedFt232r::setHeldByAnotherProgram(bool held)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    heldElsewhere_ = held;
+}
+
+void EmulatedFt232r::setStringsUnreadable(bool product, bool serial)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    spec_.productUnreadable = product;
+    spec_.serialUnreadable = serial;
+}
+
 std::vector<std::string> EmulatedFt232r::unhandledRequests() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -286,8 +325,8 @@ bool EmulatedFt232r::handleIoctl(UMockdevIoctlClient *client)
         g_object_unref(d);
         if (iface != 0)
             umockdev_ioctl_client_complete(client, -1, EINVAL);
-        else if (driverBound_)
-            umockdev_ioctl_client_complete(client, -1, EBUSY); // ftdi_sio still has it
+        else if (driverBound_ || claimed_ || heldElsewhere_)
+            umockdev_ioctl_client_complete(client, -1, EBUSY); // ftdi_sio or another handle has it
         else {
             claimed_ = true;
             umockdev_ioctl_client_complete(client, 0, 0);
@@ -317,9 +356,11 @@ bool EmulatedFt232r::handleIoctl(UMockdevIoctlClient *client)
         g_object_unref(d);
         if (iface != 0)
             umockdev_ioctl_client_complete(client, -1, EINVAL);
-        else if (claimed_)
+        else if (claimed_ || heldElsewhere_)
             umockdev_ioctl_client_complete(client, -1, EBUSY);
         else {
+            if (driverBound_)
+                ++detaches_;
             driverBound_ = false;
             claimed_ = true;
             umockdev_ioctl_client_complete(client, 0, 0);
@@ -331,7 +372,7 @@ bool EmulatedFt232r::handleIoctl(UMockdevIoctlClient *client)
         if (!d)
             break;
         auto *gd = reinterpret_cast<usbdevfs_getdriver *>(d->data);
-        if (gd->interface != 0 || (!driverBound_ && !claimed_)) {
+        if (gd->interface != 0 || (!driverBound_ && !claimed_ && !heldElsewhere_)) {
             g_object_unref(d);
             umockdev_ioctl_client_complete(client, -1, ENODATA);
             return true;
@@ -356,12 +397,15 @@ bool EmulatedFt232r::handleIoctl(UMockdevIoctlClient *client)
                 umockdev_ioctl_client_complete(client, -1, ENODATA);
             } else {
                 driverBound_ = false;
+                ++detaches_;
                 umockdev_ioctl_client_complete(client, 0, 0);
             }
         } else if (code == static_cast<int>(USBDEVFS_CONNECT)) {
-            if (claimed_) {
+            if (claimed_ || heldElsewhere_) {
                 umockdev_ioctl_client_complete(client, -1, EBUSY);
             } else {
+                if (!driverBound_)
+                    ++attaches_;
                 driverBound_ = true;
                 umockdev_ioctl_client_complete(client, 0, 0);
             }
@@ -423,6 +467,7 @@ bool EmulatedFt232r::submitUrb(UMockdevIoctlClient *client, UMockdevIoctlData *a
     done.urb = urbData; // the reference resolve() gave us
     bool accepted = true;
     if (urb->type == USBDEVFS_URB_TYPE_CONTROL && length >= 8) {
+        ++controlTransfers_;
         done.dataOffset = 8;
         const bool toHost = (bytes[0] & 0x80) != 0;
         const std::size_t wLength = bytes[6] | (bytes[7] << 8);
@@ -634,12 +679,32 @@ bool FtdiUsbEmulator::inMockEnvironment()
 
 EmulatedFt232r &FtdiUsbEmulator::plug(const EmulatedChipSpec &spec)
 {
-    auto chip = std::make_unique<EmulatedFt232r>(spec, 1, nextDeviceNumber_++);
+    int port = 1;
+    while (std::any_of(chips_.begin(), chips_.end(), [&](const auto &c) { return c->port() == port; }))
+        ++port;
+    return plugAt(spec, port);
+}
+
+EmulatedFt232r &FtdiUsbEmulator::plugAt(const EmulatedChipSpec &spec, int port)
+{
+    // Addresses 2..127; the kernel wraps around past the highest one.
+    int address = nextAddress_;
+    auto taken = [&](int a) {
+        return std::any_of(chips_.begin(), chips_.end(), [&](const auto &c) { return c->address() == a; });
+    };
+    for (int tries = 0; taken(address) && tries < 127; ++tries)
+        address = address >= 127 ? 2 : address + 1;
+    if (taken(address))
+        throw std::runtime_error("no free USB address");
+    nextAddress_ = address >= 127 ? 2 : address + 1;
+
+    auto chip = std::make_unique<EmulatedFt232r>(spec, 1, port, address);
     const std::string node = chip->devnode();
     GErrorHolder err;
     // The handler goes in first, so the node answers from the moment it exists.
     if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), chip->ioctlHandler(), &err.error))
         throw std::runtime_error("attach_ioctl " + node + ": " + err.message());
+    // Adding the device also sends its "add" uevent.
     const std::string record = chip->sysfsRecord();
     if (!umockdev_testbed_add_from_string(testbed_, record.c_str(), &err.error)) {
         umockdev_testbed_detach_ioctl(testbed_, node.c_str(), nullptr);
@@ -649,19 +714,57 @@ EmulatedFt232r &FtdiUsbEmulator::plug(const EmulatedChipSpec &spec)
     return *chips_.back();
 }
 
+std::vector<EmulatedFt232r *> FtdiUsbEmulator::plugMany(int n, const EmulatedChipSpec &spec)
+{
+    std::vector<EmulatedFt232r *> out;
+    for (int i = 0; i < n; ++i) {
+        EmulatedChipSpec one = spec;
+        char number[16];
+        std::snprintf(number, sizeof number, "%02d", i);
+        one.serial += number;
+        out.push_back(&plug(one));
+    }
+    return out;
+}
+
 void FtdiUsbEmulator::unplug(EmulatedFt232r &chip)
 {
     auto it = std::find_if(chips_.begin(), chips_.end(), [&](const auto &c) { return c.get() == &chip; });
     if (it == chips_.end())
         return;
-    char syspath[64];
     const std::string node = chip.devnode();
-    int bus = 0, dev = 0;
-    std::sscanf(node.c_str(), "/dev/bus/usb/%d/%d", &bus, &dev);
-    std::snprintf(syspath, sizeof syspath, "/sys/devices/usb%d/%d-%d", bus, bus, dev - 1);
-    umockdev_testbed_remove_device(testbed_, syspath);
+    const std::string syspath = chip.sysfsPath();
+    // Removing a device sends no uevent of its own; udev would.
+    umockdev_testbed_uevent(testbed_, syspath.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, syspath.c_str());
     umockdev_testbed_detach_ioctl(testbed_, node.c_str(), nullptr);
+    retiredControlTransfers_ += chip.controlTransfers();
     chips_.erase(it);
+}
+
+EmulatedFt232r &FtdiUsbEmulator::replug(EmulatedFt232r &chip)
+{
+    const EmulatedChipSpec spec = chip.spec();
+    const int port = chip.port();
+    unplug(chip);
+    return plugAt(spec, port);
+}
+
+void FtdiUsbEmulator::denyAccess(EmulatedFt232r &chip)
+{
+    gchar *root = umockdev_testbed_get_root_dir(testbed_);
+    const std::string path = std::string(root) + chip.devnode();
+    g_free(root);
+    if (g_chmod(path.c_str(), 0) != 0)
+        throw std::runtime_error("chmod " + path + " failed");
+}
+
+int FtdiUsbEmulator::controlTransfers() const
+{
+    int total = retiredControlTransfers_;
+    for (const auto &chip : chips_)
+        total += chip->controlTransfers();
+    return total;
 }
 
 } // namespace tintrava::test

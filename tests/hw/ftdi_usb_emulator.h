@@ -43,14 +43,18 @@ double ft232rBaudRate(std::uint16_t value, std::uint16_t index);
 
 class EmulatedFt232r {
 public:
-    EmulatedFt232r(const EmulatedChipSpec &spec, int busNumber, int deviceNumber);
+    // On hub port `port` of the root hub of bus `busNumber`, at USB address `address`.
+    EmulatedFt232r(const EmulatedChipSpec &spec, int busNumber, int port, int address);
     ~EmulatedFt232r();
     EmulatedFt232r(const EmulatedFt232r &) = delete;
     EmulatedFt232r &operator=(const EmulatedFt232r &) = delete;
 
     const EmulatedChipSpec &spec() const { return spec_; }
     std::string devnode() const;
+    std::string sysfsPath() const; // /sys/devices/usb1/1-<port>
     std::string sysfsRecord() const;
+    int port() const { return port_; }
+    int address() const { return address_; }
 
     // What the host did to the chip. Safe to call while the host talks to it.
     bool kernelDriverBound() const;
@@ -63,6 +67,15 @@ public:
     std::string takeBulkOut(); // bytes that arrived on the bulk OUT endpoint
     std::vector<std::string> unhandledRequests() const;
     int stringDescriptorRequests() const; // GET_DESCRIPTOR for strings 1-3
+    int controlTransfers() const;         // every control URB, whatever it asked
+    int kernelDriverDetaches() const;     // times ftdi_sio was taken off the chip
+    int kernelDriverAttaches() const;     // times it was given back
+
+    // Another program has claimed the interface through usbfs: claims fail
+    // with EBUSY and the interface's driver reads "usbfs".
+    void setHeldByAnotherProgram(bool held);
+    // From now on the chip stalls (or answers) requests for these strings.
+    void setStringsUnreadable(bool product, bool serial);
 
     // What the chip sends: bytes queued now, or an answer to a line the host
     // writes later (the line without its CR LF).
@@ -94,7 +107,8 @@ private:
 
     EmulatedChipSpec spec_;
     int busNumber_;
-    int deviceNumber_;
+    int port_;
+    int address_;
     UMockdevIoctlBase *handler_ = nullptr;
 
     mutable std::mutex mutex_;
@@ -103,6 +117,10 @@ private:
     int resets_ = 0;
     int baudRequests_ = 0;
     int stringRequests_ = 0;
+    int controlTransfers_ = 0;
+    int detaches_ = 0;
+    int attaches_ = 0;
+    bool heldElsewhere_ = false;
     std::uint16_t baudValue_ = 0;
     std::uint16_t baudIndex_ = 0;
     bool lineReceived_ = false;
@@ -116,6 +134,14 @@ private:
     std::vector<std::string> unhandled_;
 };
 
+// Typical use (the program must run under umockdev-wrapper):
+//     FtdiUsbEmulator usb;
+//     auto chips = usb.plugMany(16, spec);     // serials spec.serial + "00" … "15"
+//     const int before = usb.controlTransfers();
+//     … one discovery pass through the binding …
+//     const int perPass = usb.controlTransfers() - before;
+// Plugging and unplugging announce themselves with uevents, as udev does, so
+// a libusb context kept for the whole run sees them.
 class FtdiUsbEmulator {
 public:
     // Creates the umockdev test bed; throws std::runtime_error when that fails.
@@ -127,15 +153,33 @@ public:
     // True when the umockdev preload library is active (umockdev-wrapper).
     static bool inMockEnvironment();
 
-    // Plugs in another chip on bus 1; throws std::runtime_error on failure.
+    // Plugs in another chip on bus 1, on the lowest free root-hub port, with
+    // the next USB address; throws std::runtime_error on failure.
     EmulatedFt232r &plug(const EmulatedChipSpec &spec);
+    // n chips like spec, serials spec.serial followed by a two-digit number.
+    std::vector<EmulatedFt232r *> plugMany(int n, const EmulatedChipSpec &spec);
     // Unplugs it again; the reference is invalid afterwards.
     void unplug(EmulatedFt232r &chip);
+    // Out and in again: the same port, a new address, a fresh chip (ftdi_sio
+    // bound). The old reference is invalid afterwards.
+    EmulatedFt232r &replug(EmulatedFt232r &chip);
+
+    // Makes the chip's device node unopenable (mode 000), as for a user
+    // without a udev rule; only takes effect for a process without root's
+    // privileges. Its sysfs attributes stay readable.
+    void denyAccess(EmulatedFt232r &chip);
+
+    // Control transfers all chips received since the emulator started,
+    // unplugged ones included.
+    int controlTransfers() const;
 
 private:
+    EmulatedFt232r &plugAt(const EmulatedChipSpec &spec, int port);
+
     UMockdevTestbed *testbed_ = nullptr;
     std::vector<std::unique_ptr<EmulatedFt232r>> chips_;
-    int nextDeviceNumber_ = 2; // 1 is the root hub's address
+    int nextAddress_ = 2; // 1 is the root hub's address
+    int retiredControlTransfers_ = 0;
 };
 
 } // namespace tintrava::test

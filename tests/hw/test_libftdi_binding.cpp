@@ -6,7 +6,10 @@
 #include "lamp/d2xx/libftdi_binding.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QtTest>
+
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -71,6 +74,27 @@ const Listed *findBySerial(const std::vector<Listed> &list, const std::string &s
     return nullptr;
 }
 
+std::vector<D2xxLinkProblem> problems()
+{
+    return api().LinkProblems ? api().LinkProblems() : std::vector<D2xxLinkProblem>{};
+}
+
+// One exchange as the lamp protocols run it: open, line settings, a write, close.
+bool exchange(const std::string &serial)
+{
+    FT_HANDLE handle = nullptr;
+    char buffer[50];
+    std::snprintf(buffer, sizeof buffer, "%s", serial.c_str());
+    if (api().OpenEx(buffer, FT_OPEN_BY_SERIAL_NUMBER, &handle) != FT_OK)
+        return false;
+    char frame[] = "\xFF\x45";
+    DWORD written = 0;
+    const bool ok = api().SetBaudRate(handle, 9600) == FT_OK
+        && api().SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_2, FT_PARITY_NONE) == FT_OK
+        && api().Write(handle, frame, 2, &written) == FT_OK && written == 2;
+    return api().Close(handle) == FT_OK && ok;
+}
+
 FT_HANDLE openBySerial(const char *serial, FT_STATUS *status)
 {
     FT_HANDLE handle = nullptr;
@@ -129,6 +153,9 @@ private slots:
         if (!FtdiUsbEmulator::inMockEnvironment())
             QFAIL("run this test under umockdev-wrapper (ctest does)");
         usb = std::make_unique<FtdiUsbEmulator>();
+        // The emulator announces plugging with uevents as udev does, so the
+        // listing context may live for the whole run, as on a desktop.
+        tintrava::setListingContextPolicy(tintrava::ListingContextPolicy::KeepForRun);
         // The lamp has a product ID of its own, the cable FTDI's default one.
         EmulatedChipSpec lampSpec;
         lampSpec.productId = 0xFA33;
@@ -153,7 +180,12 @@ private slots:
         checkNoUnhandledRequests(*cable);
     }
 
-    void cleanupTestCase() { usb.reset(); }
+    void cleanupTestCase()
+    {
+        // The end of the run, while the emulated chips can still answer.
+        tintrava::libftdiEndOfRun();
+        usb.reset();
+    }
 
     void listsEveryFtdiDeviceWithBothStrings()
     {
@@ -172,7 +204,7 @@ private slots:
         QVERIFY(!lamp->interfaceClaimed());
     }
 
-    void stringsAreReadOncePerListing()
+    void stringsAreReadOncePerPlugIn()
     {
         DWORD count = 0;
         QCOMPARE(api().ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
@@ -182,10 +214,58 @@ private slots:
             QCOMPARE(api().ListDevices(indexArg(i), buffer, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION), FT_OK);
             QCOMPARE(api().ListDevices(indexArg(i), buffer, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER), FT_OK);
         }
-        QCOMPARE(lamp->stringDescriptorRequests(), afterCount);
-        // A new count enumerates afresh.
+        // A new count lists afresh but asks an unchanged device nothing.
         QCOMPARE(api().ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
-        QVERIFY(lamp->stringDescriptorRequests() > afterCount);
+        QCOMPARE(lamp->stringDescriptorRequests(), afterCount);
+    }
+
+    // Discovery lists every second: with nothing plugged or unplugged, a pass
+    // costs no USB transfer and no new libusb context; a replugged device is
+    // read once, and only it.
+    void discoveryPassesMakeNoTransfersWhileNothingChanges()
+    {
+        QCOMPARE(listAll().size(), std::size_t(2)); // whatever is new gets read here
+        const int contexts = tintrava::listingContextsCreated();
+        const int before = usb->controlTransfers();
+        for (int pass = 0; pass < 10; ++pass)
+            QCOMPARE(listAll().size(), std::size_t(2));
+        QCOMPARE(usb->controlTransfers(), before);
+
+        const int lampBefore = lamp->controlTransfers();
+        cable = &usb->replug(*cable);
+        const int afterReplug = usb->controlTransfers();
+        std::vector<int> perPass;
+        for (int pass = 0; pass < 10; ++pass) {
+            const int start = usb->controlTransfers();
+            const auto list = listAll();
+            QCOMPARE(list.size(), std::size_t(2));
+            QVERIFY(findBySerial(list, "FT9ZK2Q1"));
+            QCOMPARE(findBySerial(list, "FT9ZK2Q1")->description, std::string("TTL232R"));
+            perPass.push_back(usb->controlTransfers() - start);
+        }
+        // The replugged cable is asked for its language, description and serial once.
+        QCOMPARE(perPass.front(), 3);
+        QCOMPARE(cable->controlTransfers(), usb->controlTransfers() - afterReplug);
+        for (std::size_t i = 1; i < perPass.size(); ++i)
+            QCOMPARE(perPass[i], 0);
+        QCOMPARE(lamp->controlTransfers(), lampBefore);
+        QCOMPARE(tintrava::listingContextsCreated(), contexts);
+    }
+
+    // Where udev does not run, libusb would not hear of plugging in a kept
+    // context: every listing builds its own, and still asks unchanged
+    // devices nothing.
+    void renewedListingContextStillReadsStringsOnce()
+    {
+        tintrava::setListingContextPolicy(tintrava::ListingContextPolicy::RenewEachListing);
+        QCOMPARE(listAll().size(), std::size_t(2));
+        const int contexts = tintrava::listingContextsCreated();
+        const int before = usb->controlTransfers();
+        for (int pass = 0; pass < 3; ++pass)
+            QCOMPARE(listAll().size(), std::size_t(2));
+        QCOMPARE(usb->controlTransfers(), before);
+        QCOMPARE(tintrava::listingContextsCreated(), contexts + 3);
+        tintrava::setListingContextPolicy(tintrava::ListingContextPolicy::KeepForRun);
     }
 
     void indexOutsideTheListingIsNotFound()
@@ -239,6 +319,47 @@ private slots:
         }
         QCOMPARE(brokenRows, 1);
         checkNoUnhandledRequests(broken.chip);
+    }
+
+    // A device that does not answer at once (just plugged in) is asked again
+    // at the next listings; one that never answers is left alone after a
+    // few, so it does not cost transfers every second.
+    void unreadableStringsAreAskedForAFewTimes_data()
+    {
+        QTest::addColumn<int>("answersFromListing"); // 0: never
+        QTest::newRow("answers at the second listing") << 2;
+        QTest::newRow("answers at the third listing") << 3;
+        QTest::newRow("never answers") << 0;
+    }
+
+    void unreadableStringsAreAskedForAFewTimes()
+    {
+        QFETCH(int, answersFromListing);
+        EmulatedChipSpec spec;
+        spec.productId = 0x6001;
+        spec.product = "Sela-Lumen";
+        spec.serial = "SLOW0001";
+        spec.productUnreadable = true;
+        Plugged slow{*usb, usb->plug(spec)};
+        std::vector<int> transfers;
+        bool found = false;
+        for (int listing = 1; listing <= 8; ++listing) {
+            if (listing == answersFromListing)
+                slow.chip.setStringsUnreadable(false, false);
+            const int before = slow.chip.controlTransfers();
+            const auto list = listAll();
+            transfers.push_back(slow.chip.controlTransfers() - before);
+            const Listed *l = findBySerial(list, "SLOW0001");
+            if (l && l->descriptionStatus == FT_OK) {
+                QCOMPARE(l->description, std::string("Sela-Lumen"));
+                found = true;
+            }
+        }
+        QCOMPARE(found, answersFromListing != 0);
+        const int asked = int(std::count_if(transfers.begin(), transfers.end(), [](int n) { return n > 0; }));
+        QCOMPARE(asked, answersFromListing != 0 ? answersFromListing : 3);
+        for (std::size_t i = std::size_t(asked); i < transfers.size(); ++i)
+            QCOMPARE(transfers[i], 0);
     }
 
     void longStringsAreCutToTheCallersBuffer()
@@ -337,8 +458,8 @@ private slots:
         QCOMPARE(std::string(in, got), std::string("Sela-Lumen 2.3\r\n"));
 
         QCOMPARE(closeHandle(handle), FT_OK);
-        QVERIFY(lamp->kernelDriverBound()); // ftdi_sio gets the chip back
         QVERIFY(!lamp->interfaceClaimed());
+        QVERIFY(!lamp->kernelDriverBound()); // ftdi_sio gets it back at the end of the run
     }
 
     void baudRateReachesTheChip_data()
@@ -485,7 +606,7 @@ private slots:
         QCOMPARE(status, FT_DEVICE_NOT_OPENED);
         QVERIFY(!handle);
         QCOMPARE(closeHandle(first), FT_OK);
-        QVERIFY(lamp->kernelDriverBound());
+        QVERIFY(!lamp->interfaceClaimed());
     }
 
     void openByDescription()
@@ -498,7 +619,7 @@ private slots:
         QVERIFY(cable->interfaceClaimed());
         QVERIFY(!lamp->interfaceClaimed());
         QCOMPARE(closeHandle(handle), FT_OK);
-        QVERIFY(cable->kernelDriverBound());
+        QVERIFY(!cable->interfaceClaimed());
     }
 
     void unknownHandlesAreRefused_data()
@@ -555,6 +676,163 @@ private slots:
         api().Close(handle); // may report the failed release; the handle is gone either way
         QCOMPARE(api().Close(handle), FT_INVALID_HANDLE);
         QCOMPARE(listAll().size(), std::size_t(2));
+    }
+
+    // While a sequence plays the lamp is opened every second; its serial
+    // port must not come and go with every exchange.
+    void kernelDriverIsDetachedOnceAndGivenBackAtTheEnd()
+    {
+        EmulatedChipSpec spec;
+        spec.productId = 0x6001;
+        spec.product = "Sela-Lumen";
+        spec.serial = "DTC00001";
+        EmulatedFt232r *chip = &usb->plug(spec);
+        QVERIFY(chip->kernelDriverBound());
+        for (int i = 0; i < 12; ++i) {
+            QVERIFY(exchange("DTC00001"));
+            QVERIFY(!chip->interfaceClaimed());
+        }
+        QCOMPARE(chip->takeBulkOut().size(), std::size_t(24));
+        QCOMPARE(chip->kernelDriverDetaches(), 1);
+        QCOMPARE(chip->kernelDriverAttaches(), 0);
+        QVERIFY(!chip->kernelDriverBound());
+
+        // A replug brings a device with its driver bound: detached afresh, once.
+        chip = &usb->replug(*chip);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(exchange("DTC00001"));
+        QCOMPARE(chip->kernelDriverDetaches(), 1);
+
+        // A device open at the end is closed first, then every device whose
+        // driver was taken gets it back: this chip, and the lamp and cable
+        // that earlier tests opened.
+        FT_STATUS status = FT_OTHER_ERROR;
+        FT_HANDLE stillOpen = openBySerial("DTC00001", &status);
+        QCOMPARE(status, FT_OK);
+        tintrava::libftdiEndOfRun();
+        QCOMPARE(api().Close(stillOpen), FT_INVALID_HANDLE);
+        QCOMPARE(chip->kernelDriverAttaches(), 1);
+        QVERIFY(chip->kernelDriverBound());
+        QVERIFY(lamp->kernelDriverBound());
+        QVERIFY(cable->kernelDriverBound());
+        // Nothing is given back twice, and the binding works on afterwards.
+        tintrava::libftdiEndOfRun();
+        QCOMPARE(chip->kernelDriverAttaches(), 1);
+        QVERIFY(exchange("DTC00001"));
+        QCOMPARE(chip->kernelDriverDetaches(), 2);
+        tintrava::libftdiEndOfRun();
+        QVERIFY(chip->kernelDriverBound());
+        usb->unplug(*chip);
+    }
+
+    // The same in a program of its own that just ends: the binding gives the
+    // driver back by itself.
+    void kernelDriverIsGivenBackWhenAProgramEnds()
+    {
+        EmulatedChipSpec spec;
+        spec.productId = 0x6001;
+        spec.product = "Sela-Lumen";
+        spec.serial = "EXIT0001";
+        Plugged plugged{*usb, usb->plug(spec)};
+        QProcess helper;
+        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        helper.start(QStringLiteral(TINTRAVA_EXCHANGE_HELPER), {QStringLiteral("EXIT0001"), QStringLiteral("8")});
+        QVERIFY(helper.waitForFinished(60000));
+        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(helper.readAllStandardOutput().trimmed(), QByteArray("exchanges=8"));
+        QCOMPARE(helper.exitCode(), 0);
+        QCOMPARE(plugged.chip.takeBulkOut().size(), std::size_t(16));
+        QCOMPARE(plugged.chip.kernelDriverDetaches(), 1);
+        QCOMPARE(plugged.chip.kernelDriverAttaches(), 1);
+        QVERIFY(plugged.chip.kernelDriverBound());
+        QVERIFY(!plugged.chip.interfaceClaimed());
+    }
+
+    // Another program holds the lamp: it is listed as usual (discovery finds
+    // it), the open fails, and the binding says why until an open succeeds.
+    void deviceHeldByAnotherProgramIsToldApart()
+    {
+        QVERIFY(problems().empty());
+        lamp->setHeldByAnotherProgram(true);
+        const auto list = listAll();
+        QVERIFY(findBySerial(list, "SL4711A"));
+        QCOMPARE(findBySerial(list, "SL4711A")->description, std::string("Sela-Lumen"));
+        QVERIFY(problems().empty()); // listing needs no claim
+
+        FT_STATUS status = FT_OK;
+        FT_HANDLE handle = openBySerial("SL4711A", &status);
+        QCOMPARE(status, FT_DEVICE_NOT_OPENED);
+        QVERIFY(!handle);
+        auto found = problems();
+        QCOMPARE(found.size(), std::size_t(1));
+        QVERIFY(found[0].kind == D2xxLinkProblemKind::Busy);
+        QCOMPARE(found[0].product, std::string("Sela-Lumen"));
+        // It lasts over listings while the other program keeps the lamp.
+        listAll();
+        openBySerial("SL4711A", &status);
+        QCOMPARE(status, FT_DEVICE_NOT_OPENED);
+        QCOMPARE(problems().size(), std::size_t(1));
+
+        // The other program lets go: the next listing sees it, without a transfer.
+        lamp->setHeldByAnotherProgram(false);
+        const int transfers = usb->controlTransfers();
+        listAll();
+        QVERIFY(problems().empty());
+        QCOMPARE(usb->controlTransfers(), transfers);
+        QVERIFY(!lamp->interfaceClaimed());
+        QVERIFY(exchange("SL4711A"));
+        QVERIFY(problems().empty());
+        // Other devices never shared the problem, and an absent device is no problem either.
+        openBySerial("NOSUCH01", &status);
+        QCOMPARE(status, FT_DEVICE_NOT_FOUND);
+        QVERIFY(problems().empty());
+    }
+
+    // Run by the unprivileged ctest entry (setpriv to user 65534): a device
+    // node the user may not open, as without the udev rule.
+    void deviceWithoutAccessIsToldApart_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::newRow("lamp") << "Sela-Lumen";
+        QTest::newRow("other FTDI gadget") << "FT232R USB UART";
+    }
+
+    void deviceWithoutAccessIsToldApart()
+    {
+        if (geteuid() == 0)
+            QSKIP("root opens any node; test_libftdi_binding_unprivileged runs this as user 65534");
+        QFETCH(QString, product);
+        EmulatedChipSpec spec;
+        spec.productId = 0x6001;
+        spec.product = product.toStdString();
+        spec.serial = "NOPERM01";
+        {
+            Plugged denied{*usb, usb->plug(spec)};
+            usb->denyAccess(denied.chip);
+
+            const auto list = listAll();
+            QCOMPARE(list.size(), std::size_t(3));
+            int deniedRows = 0;
+            for (const Listed &l : list) {
+                if (l.serial == "SL4711A" || l.serial == "FT9ZK2Q1")
+                    continue;
+                ++deniedRows;
+                QCOMPARE(l.descriptionStatus, FT_DEVICE_NOT_OPENED);
+                QCOMPARE(l.serialStatus, FT_DEVICE_NOT_OPENED);
+            }
+            QCOMPARE(deniedRows, 1);
+            QCOMPARE(denied.chip.controlTransfers(), 0);
+            const auto found = problems();
+            QCOMPARE(found.size(), std::size_t(1));
+            QVERIFY(found[0].kind == D2xxLinkProblemKind::NoAccess);
+            // Read from sysfs: the device itself could not be asked.
+            QCOMPARE(QString::fromStdString(found[0].product), product);
+            // The reachable devices still work.
+            QVERIFY(exchange("SL4711A"));
+        }
+        // Unplugged, the problem is gone with it.
+        QCOMPARE(listAll().size(), std::size_t(2));
+        QVERIFY(problems().empty());
     }
 
     void badBaudRateIsRefused()

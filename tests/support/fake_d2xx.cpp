@@ -240,6 +240,7 @@ D2xxApi FakeD2xx::api()
     table.SetDataCharacteristics = fakeSetDataCharacteristics;
     table.SetTimeouts = fakeSetTimeouts;
     table.GetQueueStatus = fakeGetQueueStatus;
+    table.LinkProblems = [] { return fakeD2xx().linkProblems; };
     return table;
 }
 

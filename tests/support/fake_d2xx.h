@@ -83,6 +83,8 @@ public:
     // (also when they fail): a driver that lies about the count.
     std::optional<DWORD> reportedBytes;
     bool ignoreBufferLimits = false;
+    // What the table's LinkProblems answers (not a D2XX call: not logged).
+    std::vector<D2xxLinkProblem> linkProblems;
 
     // --- recorded by the fake ---
     std::vector<std::string> calls;                               // the call log
@@ -99,7 +101,7 @@ public:
     void reset();
     // D2XXUnit::setDriver(api()).
     void install();
-    // The table of the fake's nine functions.
+    // The table of the fake's nine functions and LinkProblems.
     static D2xxApi api();
     // The handle the fake gives out for devices[index].
     static FT_HANDLE handleFor(int index);

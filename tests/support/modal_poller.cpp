@@ -177,6 +177,18 @@ void ModalPoller::expectError(const QString &textStart)
         clickOnly);
 }
 
+void ModalPoller::expectInformation(const QString &textStart)
+{
+    expect(
+        QStringLiteral("information \"%1…\"").arg(textStart),
+        [textStart](QWidget *w) {
+            return checkBox(w, QMessageBox::Information, [textStart](const QString &shown) {
+                return shown.startsWith(textStart) ? QString() : QStringLiteral("text \"%1\"").arg(shown);
+            });
+        },
+        clickOnly);
+}
+
 void ModalPoller::expectInput(const QString &caption, const QString &prompt, const QString &defaultText,
                               std::optional<QString> typed)
 {

@@ -33,6 +33,9 @@ public:
     // The error box: caption "Tintrava", error icon, one button "OK", a text
     // starting with textStart; clicks "OK".
     void expectError(const QString &textStart);
+    // The information box: caption "Tintrava", information icon, one button
+    // "OK", a text starting with textStart; clicks "OK".
+    void expectInformation(const QString &textStart);
     // An input box with caption, prompt and default text, pre-filled and fully
     // selected. With typed set, types it over the selection and presses Enter;
     // without, presses Escape.

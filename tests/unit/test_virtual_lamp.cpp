@@ -119,6 +119,18 @@ class TestVirtualLamp : public QObject {
         return QByteArray(buffer, int(got));
     }
 
+    // Times this thread gave up the CPU of its own accord; -1 if unknown.
+    static long voluntarySwitches()
+    {
+        QFile status(QStringLiteral("/proc/thread-self/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                return line.mid(24).trimmed().toLong();
+        return -1;
+    }
+
     DWORD queue(FT_HANDLE handle)
     {
         DWORD n = 9999;
@@ -609,6 +621,39 @@ private slots:
         QCOMPARE(read(handle, 17), QByteArray("Sela-Lumen V1.0\r\n"));
         QVERIFY(clock.nsecsElapsed() >= 199'000'000);
         QCOMPARE(lamp.Close(handle), FT_OK);
+    }
+
+    // A read sleeps until the reply is due, instead of waking every
+    // millisecond to look: the thread gives up the CPU a few times, not
+    // once per millisecond of the wait (counted by the kernel, so a slow
+    // machine cannot make this fail).
+    void readSleepsInsteadOfPolling()
+    {
+#if defined(__linux__)
+        writeDevices("Sela-Lumen|D3|text|delay=250\nSela-Lumen|D4|text\n");
+        FT_HANDLE handle = nullptr;
+        QCOMPARE(open("D3", handle), FT_OK);
+        QCOMPARE(setLine(handle, TextLine), FT_OK);
+        QCOMPARE(lamp.SetTimeouts(handle, 10000, 100), FT_OK);
+        QCOMPARE(write(handle, "VER\r\n"), FT_OK);
+        const long before = voluntarySwitches();
+        QVERIFY(before >= 0);
+        QCOMPARE(read(handle, 17), QByteArray("Sela-Lumen V1.0\r\n"));
+        const long waitingForReply = voluntarySwitches() - before;
+        QVERIFY2(waitingForReply < 50, qPrintable(QString::number(waitingForReply)));
+        QCOMPARE(lamp.Close(handle), FT_OK);
+
+        // No reply at all: the whole time-out in one sleep.
+        QCOMPARE(open("D4", handle), FT_OK);
+        QCOMPARE(lamp.SetTimeouts(handle, 250, 100), FT_OK);
+        const long start = voluntarySwitches();
+        QCOMPARE(read(handle, 20), QByteArray());
+        const long waitingForNothing = voluntarySwitches() - start;
+        QVERIFY2(waitingForNothing < 50, qPrintable(QString::number(waitingForNothing)));
+        QCOMPARE(lamp.Close(handle), FT_OK);
+#else
+        QSKIP("counts the thread's context switches in /proc");
+#endif
     }
 
     void readTimeout_data()

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +16,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -80,6 +80,8 @@ struct OpenDevice {
 };
 
 std::mutex mutex;
+// Wakes reads waiting for a reply when a write queues one or a handle closes.
+std::condition_variable rxChanged;
 std::vector<DeviceConfig> attached; // the device file as last read
 std::vector<DeviceConfig> listing;  // snapshot of the last count, for by-index queries
 bool listed = false;
@@ -545,6 +547,7 @@ VL_EXPORT FT_STATUS D2XX_CALL FT_Close(FT_HANDLE ftHandle)
     if (bound.lamp->openBy == id)
         bound.lamp->openBy = 0;
     handles.erase(id);
+    rxChanged.notify_all();
     return finish(trace, FT_OK, &config);
 }
 
@@ -575,9 +578,15 @@ VL_EXPORT FT_STATUS D2XX_CALL FT_Read(FT_HANDLE ftHandle, void *lpBuffer, DWORD 
         got += takeDue(*bound.open, now, dwBytesToRead - got.size());
         if (got.size() >= dwBytesToRead || now >= deadline)
             break;
-        lock.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        lock.lock();
+        // Sleep until the next reply is due or the time-out ends; a write
+        // from another thread that queues an earlier reply wakes us sooner.
+        double wakeMs = deadline;
+        if (!bound.open->rx.empty())
+            wakeMs = std::min(wakeMs, bound.open->rx.front().dueMs);
+        const auto wakeAt = std::chrono::steady_clock::now()
+            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double, std::milli>(std::max(0.0, wakeMs - now)));
+        rxChanged.wait_until(lock, wakeAt);
         // Another thread may have closed the handle meanwhile.
         if (handles.find(id) == handles.end()) {
             *lpBytesReturned = 0;
@@ -611,6 +620,7 @@ VL_EXPORT FT_STATUS D2XX_CALL FT_Write(FT_HANDLE ftHandle, void *lpBuffer, DWORD
         + std::to_string(open.stopBits) + "/" + std::to_string(open.parity);
     const std::string bytes(static_cast<const char *>(lpBuffer), dwBytesToWrite);
     receive(*bound.config, *bound.lamp, *bound.open, bytes, trace.heard);
+    rxChanged.notify_all();
     *lpBytesWritten = dwBytesToWrite;
     trace.result = "written=" + std::to_string(dwBytesToWrite);
     trace.data = bytes;
