@@ -80,6 +80,11 @@ class Run:
         self.trace_path = os.path.join(self.folder, "trace.log") if trace else None
         env = dict(os.environ)
         env["QT_QPA_PLATFORM"] = "xcb"
+        # A runtime folder of its own: the program allows one running copy per
+        # user and keeps its lock there, and the idle round runs two copies.
+        runtime = os.path.join(self.folder, "runtime")
+        os.mkdir(runtime, 0o700)
+        env["XDG_RUNTIME_DIR"] = runtime
         env["TINTRAVA_FIRST_PAINT_PROBE"] = "1"
         for name in ("TINTRAVA_D2XX_LIBRARY", "TINTRAVA_VIRTUAL_LAMP", "TINTRAVA_VIRTUAL_LAMP_LOG"):
             env.pop(name, None)
