@@ -1,8 +1,12 @@
 // One discovery pass (the discovery timer's work: list the devices, match the
 // lamp) through the built-in libftdi binding against 1, 4 and 16 FT232R chips
 // emulated at the USB level. Run under umockdev-wrapper (scripts/bench does).
+//     tintrava-bench-discovery PASSES udev|no-udev
+// "udev" keeps one listing context for the run, as the binding does on a
+// desktop where udev runs (the emulator announces plugging like udev);
+// "no-udev" builds a fresh one for every pass, as it does without udev.
 // Prints one line per pass for scripts/bench:
-//     pass devices=N cpu_ms=… wall_ms=… string_requests=… control_transfers=… found=0|1
+//     pass mode=M devices=N cpu_ms=… wall_ms=… string_requests=… control_transfers=… found=0|1
 // string_requests counts the GET_DESCRIPTOR requests for strings 1-3 that
 // reached the chips during the pass, all chips together; control_transfers
 // every control transfer they received, or -1 where the emulator does not
@@ -56,6 +60,11 @@ int controlTransfers(const Usb &usb)
 int main(int argc, char **argv)
 {
     const int passes = argc > 1 ? std::atoi(argv[1]) : 20;
+    const std::string mode = argc > 2 ? argv[2] : "udev";
+    if (mode != "udev" && mode != "no-udev") {
+        std::fprintf(stderr, "bench_discovery: mode is udev or no-udev, not %s\n", mode.c_str());
+        return 2;
+    }
     if (!FtdiUsbEmulator::inMockEnvironment()) {
         std::fprintf(stderr, "bench_discovery: run under umockdev-wrapper\n");
         return 2;
@@ -63,6 +72,8 @@ int main(int argc, char **argv)
     try {
         FtdiUsbEmulator usb;
         D2XXUnit::setDriver(tintrava::libftdiApi());
+        tintrava::setListingContextPolicy(mode == "udev" ? tintrava::ListingContextPolicy::KeepForRun
+                                                         : tintrava::ListingContextPolicy::RenewEachListing);
         std::vector<EmulatedFt232r *> chips;
         for (int devices : {1, 4, 16}) {
             // The lamp first, then plain cables, as on a bench full of adapters.
@@ -93,8 +104,10 @@ int main(int argc, char **argv)
                 const double wall = clockMs(CLOCK_MONOTONIC) - wall0;
                 const double cpu = clockMs(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
                 const int transfers = transfersBefore < 0 ? -1 : controlTransfers(usb) - transfersBefore;
-                std::printf("pass devices=%d cpu_ms=%.3f wall_ms=%.3f string_requests=%d control_transfers=%d found=%d\n",
-                            devices, cpu, wall, stringRequests(chips) - requestsBefore, transfers, found ? 1 : 0);
+                std::printf("pass mode=%s devices=%d cpu_ms=%.3f wall_ms=%.3f string_requests=%d control_transfers=%d "
+                            "found=%d\n",
+                            mode.c_str(), devices, cpu, wall, stringRequests(chips) - requestsBefore, transfers,
+                            found ? 1 : 0);
             }
         }
         std::fflush(stdout);
