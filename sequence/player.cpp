@@ -5,24 +5,9 @@
 
 #include "lamp/integer_rule.h"
 #include "lamp/lampstate.h"
+#include "sequence/sequence_rules.h"
 
 namespace tintrava {
-
-namespace {
-
-// The first n characters of UTF-8 text (a name may hold non-ASCII letters).
-std::string firstCharacters(const std::string &text, int n)
-{
-    std::size_t end = 0;
-    for (int i = 0; i < n && end < text.size(); ++i) {
-        ++end;
-        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-            ++end;
-    }
-    return text.substr(0, end);
-}
-
-} // namespace
 
 std::string formatDuration(DayTime days)
 {
@@ -67,8 +52,10 @@ void SequencePlayer::tick()
         return;
 
     const int colour = strToIntDef(m_grid.cell(0, SequenceRow), ColourOff);
+    // The lamp gets the number the wavelength box accepted, however it was
+    // spelt ("0500", "$1F4"), not a prefix of the step's name.
     if (colour == ColourWavelength)
-        m_hooks.selectcolor2(firstCharacters(m_grid.cell(1, SequenceRow), 3));
+        m_hooks.selectcolor2(wavelengthTextOfName(m_grid.cell(1, SequenceRow)));
     else
         m_hooks.selectcolor(colour);
 

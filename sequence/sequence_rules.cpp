@@ -34,6 +34,22 @@ void addWavelength(SequenceGrid &grid, Dialogs &dialogs)
 
 } // namespace
 
+bool isAcceptedWavelengthText(std::string_view text)
+{
+    if (text.size() > MaxAnswerLength)
+        return false;
+    const std::int32_t value = strToIntDef(text, -2);
+    return value >= MinWavelength && value <= MaxWavelength;
+}
+
+std::string wavelengthTextOfName(const std::string &name)
+{
+    static constexpr std::string_view suffix = " nm";
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        return name.substr(0, name.size() - suffix.size());
+    return name;
+}
+
 void appendStep(SequenceGrid &grid, int number, const std::string &name)
 {
     grid.setRowCount(grid.rowCount() + 1);

@@ -3,7 +3,9 @@
 // deleting a step, raising and lowering its minutes and typing them. Plain
 // C++ on the grid interface, so the rules run the same on the window's grid
 // and on a grid in memory.
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "lamp/lampstate.h"
 #include "sequence/dialogs.h"
@@ -26,6 +28,17 @@ inline constexpr const char *MinutesCaption = "Zeit ändern";
 inline constexpr const char *MinutesPrompt = "Bitte geben Sie eine neue Zeit ein (Minuten)";
 inline constexpr const char *MinutesInvalid = "Bitte geben Sie einen gültigen Zahlenwert ein";
 } // namespace texts
+
+// Longest answer the input boxes take.
+inline constexpr std::size_t MaxAnswerLength = 255;
+
+// Whether the wavelength box takes this answer as a wavelength (integer rule,
+// 390 to 750).
+bool isAcceptedWavelengthText(std::string_view text);
+// A wavelength step is named after the accepted answer plus " nm"; this gives
+// the answer back (the whole name when the suffix is missing, which no step
+// made by the editor has).
+std::string wavelengthTextOfName(const std::string &name);
 
 // Appends one step: row count + 1, row 0 fixed, the new last row filled with
 // number, name and "1" minute.

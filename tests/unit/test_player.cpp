@@ -202,16 +202,22 @@ private slots:
         QCOMPARE(rig.label9, QString("Gesamtrestdauer: 00:02:00"));
     }
 
-    void wavelengthStepsSendTheFirstThreeCharacters_data()
+    // A wavelength step sends the number the wavelength box accepted, however
+    // it was spelt; selectcolor2 reads it by the integer rule.
+    void wavelengthStepsSendTheAcceptedNumber_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("sent");
         QTest::newRow("550") << "550 nm" << "w550";
-        QTest::newRow("leading zero") << "0400 nm" << "w040";
-        QTest::newRow("hex") << "$190 nm" << "w$19";
-        QTest::newRow("umlaut counts as one character") << "ä12 nm" << "wä12";
+        QTest::newRow("leading zero") << "0400 nm" << "w0400";
+        QTest::newRow("hex") << "$190 nm" << "w$190";
+        QTest::newRow("0x prefix") << "0x1F4 nm" << "w0x1F4";
+        QTest::newRow("plus sign") << "+500 nm" << "w+500";
+        QTest::newRow("leading blanks") << "  500 nm" << "w  500";
+        QTest::newRow("only the last nm is the unit") << "500 nm nm" << "w500 nm";
+        QTest::newRow("no unit: the whole name") << "ä12" << "wä12";
     }
-    void wavelengthStepsSendTheFirstThreeCharacters()
+    void wavelengthStepsSendTheAcceptedNumber()
     {
         QFETCH(QString, name);
         QFETCH(QString, sent);

@@ -202,6 +202,8 @@ private slots:
         QTest::newRow("text 442 row 1") << true << 1 << "442" << QByteArray("C571FC0\r\n");
         QTest::newRow("text 750 row 3") << true << 3 << "750" << QByteArray("CFF0000\r\n");
         QTest::newRow("text letters as 500 nm") << true << 3 << "abc" << QByteArray("C00E0BF\r\n");
+        QTest::newRow("text 0500 is 500 nm") << true << 3 << "0500" << QByteArray("C00E0BF\r\n");
+        QTest::newRow("text $1F4 is 500 nm") << true << 3 << "$1F4" << QByteArray("C00E0BF\r\n");
         QTest::newRow("text 040 is 40 nm") << true << 3 << "040" << QByteArray("CFF00B4\r\n");
         QTest::newRow("byte 550") << false << 3 << "550" << QByteArray("\xFF" "B");
         QTest::newRow("byte letters as 500 nm") << false << 3 << "abc" << QByteArray("\xFF" "F");

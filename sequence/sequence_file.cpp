@@ -1,0 +1,299 @@
+#include "sequence/sequence_file.h"
+
+#include <cstdint>
+
+#include "lamp/integer_rule.h"
+#include "sequence/palette.h"
+#include "sequence/sequence_rules.h"
+
+namespace tintrava {
+
+namespace {
+
+constexpr std::string_view Bom = "\xEF\xBB\xBF";
+
+// Whether bytes is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF); else where the first bad sequence starts.
+bool validUtf8(std::string_view bytes, std::size_t *bad)
+{
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        int len = 0;
+        std::uint32_t min = 0, cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            len = 2, min = 0x80, cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3, min = 0x800, cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4, min = 0x10000, cp = c & 0x07;
+        } else {
+            *bad = i;
+            return false;
+        }
+        if (i + len > bytes.size()) {
+            *bad = i;
+            return false;
+        }
+        for (int k = 1; k < len; ++k) {
+            const unsigned char cc = static_cast<unsigned char>(bytes[i + k]);
+            if ((cc & 0xC0) != 0x80) {
+                *bad = i;
+                return false;
+            }
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            *bad = i;
+            return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
+int lineOf(std::string_view bytes, std::size_t pos)
+{
+    int line = 1;
+    for (std::size_t i = 0; i < pos && i < bytes.size(); ++i)
+        line += bytes[i] == '\n';
+    return line;
+}
+
+std::string quoted(std::string_view text)
+{
+    return "„" + std::string(text) + "“";
+}
+
+struct Record {
+    int line = 0;  // where the record starts
+    std::vector<std::string> fields;
+};
+
+// Splits the text into records of fields: ';' between fields, LF or CR LF
+// after each record; a field in double quotes may hold ';', '"' (doubled),
+// CR and LF.
+class Splitter {
+public:
+    explicit Splitter(std::string_view text) : m_text(text) {}
+
+    // False at the end of the text; error set when the text is malformed.
+    bool next(Record &record, std::string &error)
+    {
+        if (m_pos >= m_text.size())
+            return false;
+        record = Record{m_line, {}};
+        std::string field;
+        for (;;) {
+            if (m_pos < m_text.size() && m_text[m_pos] == '"') {
+                const int startLine = m_line;
+                ++m_pos;
+                for (;;) {
+                    if (m_pos >= m_text.size()) {
+                        error = "Zeile " + intToStr(startLine) + ": Anführungszeichen nicht geschlossen";
+                        return true;
+                    }
+                    const char c = m_text[m_pos++];
+                    if (c == '"') {
+                        if (m_pos < m_text.size() && m_text[m_pos] == '"') {
+                            field += '"';
+                            ++m_pos;
+                            continue;
+                        }
+                        break;
+                    }
+                    m_line += c == '\n';
+                    field += c;
+                }
+                if (m_pos < m_text.size() && !isFieldEnd(m_text[m_pos])) {
+                    error = "Zeile " + intToStr(m_line) + ": Text nach schließendem Anführungszeichen";
+                    return true;
+                }
+            } else {
+                while (m_pos < m_text.size() && !isFieldEnd(m_text[m_pos])) {
+                    if (m_text[m_pos] == '"') {
+                        error = "Zeile " + intToStr(m_line) + ": Anführungszeichen mitten im Feld";
+                        return true;
+                    }
+                    field += m_text[m_pos++];
+                }
+            }
+            record.fields.push_back(std::move(field));
+            field.clear();
+            if (m_pos >= m_text.size())
+                return true;
+            const char c = m_text[m_pos++];
+            if (c == ';')
+                continue;
+            if (c == '\r') {
+                if (m_pos >= m_text.size() || m_text[m_pos] != '\n') {
+                    error = "Zeile " + intToStr(m_line) + ": Wagenrücklauf ohne Zeilenvorschub";
+                    return true;
+                }
+                ++m_pos;
+            }
+            ++m_line;
+            return true;
+        }
+    }
+
+private:
+    static bool isFieldEnd(char c) { return c == ';' || c == '\r' || c == '\n'; }
+
+    std::string_view m_text;
+    std::size_t m_pos = 0;
+    int m_line = 1;
+};
+
+bool isBlank(const Record &record)
+{
+    return record.fields.size() == 1 && record.fields[0].empty();
+}
+
+SequenceFileParse refuse(int line, std::string error)
+{
+    SequenceFileParse result;
+    result.line = line;
+    result.error = std::move(error);
+    return result;
+}
+
+// Error text of a step line, or empty when the step is sound.
+std::string checkStep(const Record &record, SequenceStep &step)
+{
+    const std::string at = "Zeile " + intToStr(record.line) + ": ";
+    if (record.fields.size() != 3)
+        return at + intToStr(std::int64_t(record.fields.size())) + (record.fields.size() == 1 ? " Feld" : " Felder") +
+               " statt 3";
+    const std::string &number = record.fields[0];
+    const std::string &name = record.fields[1];
+    const std::string &minutes = record.fields[2];
+
+    const auto colour = parseInteger(number);
+    if (!colour || !isStepColour(*colour))
+        return at + "unbekannte Farbnummer " + quoted(number);
+    step.number = *colour;
+    if (step.number == 13) {
+        const std::string text = wavelengthTextOfName(name);
+        if (text.size() == name.size() || !isAcceptedWavelengthText(text))
+            return at + "ungültige Wellenlängen-Angabe " + quoted(name) +
+                   " (erwartet: 390 bis 750 gefolgt von „ nm“)";
+        step.name = name;
+    } else {
+        step.name = paletteCaption(step.number);
+    }
+
+    const auto value = parseInteger(minutes);
+    if (!value || intToStr(*value) != minutes)
+        return at + "ungültige Minutenzahl " + quoted(minutes);
+    step.minutes = *value;
+    return {};
+}
+
+bool needsQuotes(const std::string &field)
+{
+    return field.find_first_of(";\"\r\n") != std::string::npos;
+}
+
+void appendField(std::string &out, const std::string &field)
+{
+    if (!needsQuotes(field)) {
+        out += field;
+        return;
+    }
+    out += '"';
+    for (char c : field) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+} // namespace
+
+SequenceFileParse readSequenceFile(std::string_view bytes)
+{
+    if (bytes.size() > SequenceFileLimit)
+        return refuse(0, "Die Datei ist größer als 1 MiB");
+    if (bytes.substr(0, Bom.size()) == Bom)
+        bytes.remove_prefix(Bom.size());
+    std::size_t bad = 0;
+    if (!validUtf8(bytes, &bad)) {
+        const int line = lineOf(bytes, bad);
+        return refuse(line, "Zeile " + intToStr(line) + ": kein gültiger UTF-8-Text");
+    }
+
+    Splitter splitter(bytes);
+    std::vector<Record> records;
+    Record record;
+    std::string error;
+    while (splitter.next(record, error)) {
+        if (!error.empty())
+            return refuse(record.line, error);
+        records.push_back(std::move(record));
+    }
+    // Blank lines at the end are what editors and spreadsheets leave behind.
+    while (!records.empty() && isBlank(records.back()))
+        records.pop_back();
+
+    const std::string_view header = bytes.substr(0, bytes.find_first_of("\r\n"));
+    if (records.empty() || header != SequenceFileHeader)
+        return refuse(1, std::string("Zeile 1: die erste Zeile muss „") + SequenceFileHeader + "“ lauten");
+
+    SequenceFileParse result;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        SequenceStep step;
+        const std::string fault = checkStep(records[i], step);
+        if (!fault.empty())
+            return refuse(records[i].line, fault);
+        result.steps.push_back(std::move(step));
+    }
+    result.ok = true;
+    return result;
+}
+
+std::string writeSequenceFile(const std::vector<SequenceStep> &steps)
+{
+    std::string out(Bom);
+    out += SequenceFileHeader;
+    out += "\r\n";
+    for (const SequenceStep &step : steps) {
+        out += intToStr(step.number);
+        out += ';';
+        appendField(out, step.name);
+        out += ';';
+        out += intToStr(step.minutes);
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::vector<SequenceStep> stepsOfGrid(const SequenceGrid &grid)
+{
+    std::vector<SequenceStep> steps;
+    for (int row = 1; row < grid.rowCount(); ++row) {
+        SequenceStep step;
+        step.number = strToIntDef(grid.cell(0, row), 0);
+        step.name = grid.cell(1, row);
+        step.minutes = strToIntDef(grid.cell(2, row), 1);
+        steps.push_back(std::move(step));
+    }
+    return steps;
+}
+
+void putStepsInGrid(SequenceGrid &grid, const std::vector<SequenceStep> &steps)
+{
+    // Down to the header alone, so the first append fixes the header row and
+    // puts the selection on the first step, as in the editor.
+    grid.setRowCount(1);
+    for (const SequenceStep &step : steps) {
+        appendStep(grid, step.number, step.name);
+        grid.setCell(2, grid.rowCount() - 1, intToStr(step.minutes));
+    }
+}
+
+} // namespace tintrava

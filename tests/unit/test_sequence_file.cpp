@@ -1,0 +1,184 @@
+// Sequence files: what is written byte for byte, what is read back, and every
+// way a file is refused, with the line the error box names.
+#include <QtTest>
+
+#include "support/memory_grid.h"
+#include "sequence/sequence_file.h"
+
+using tintrava::SequenceStep;
+using Steps = std::vector<SequenceStep>;
+
+Q_DECLARE_METATYPE(Steps)
+
+namespace {
+
+const std::string Bom = "\xEF\xBB\xBF";
+const std::string Header = "FarbNr;Bezeichnung;Minuten";
+
+QString show(const Steps &steps)
+{
+    QStringList rows;
+    for (const auto &s : steps)
+        rows << QString("%1|%2|%3").arg(s.number).arg(QString::fromStdString(s.name)).arg(s.minutes);
+    return rows.join(", ");
+}
+
+} // namespace
+
+class TestSequenceFile : public QObject {
+    Q_OBJECT
+private slots:
+    void roundTrip_data()
+    {
+        QTest::addColumn<Steps>("steps");
+        QTest::newRow("empty") << Steps{};
+        QTest::newRow("palette") << Steps{{4, "Weiß", 1}, {6, "Türkis", 10}, {12, "Indigo", 3}, {2, "Grün", 7}};
+        QTest::newRow("wavelength spellings")
+            << Steps{{13, "$190 nm", 1}, {13, " 500 nm", 2}, {13, "+500 nm", 3}, {13, "0x1F4 nm", 4}};
+        QTest::newRow("minutes at the edges")
+            << Steps{{1, "Rot", 0}, {1, "Rot", -5}, {1, "Rot", 2147483647}, {1, "Rot", -2147483647 - 1}};
+    }
+    void roundTrip()
+    {
+        QFETCH(Steps, steps);
+        const auto parsed = tintrava::readSequenceFile(tintrava::writeSequenceFile(steps));
+        QVERIFY2(parsed.ok, parsed.error.c_str());
+        QCOMPARE(show(parsed.steps), show(steps));
+    }
+
+    void writtenForm()
+    {
+        const std::string bytes = tintrava::writeSequenceFile({{5, "Orange", 10}, {13, "442 nm", 5}});
+        QCOMPARE(QByteArray::fromStdString(bytes),
+                 QByteArray("\xEF\xBB\xBF" "FarbNr;Bezeichnung;Minuten\r\n5;Orange;10\r\n13;442 nm;5\r\n"));
+    }
+
+    // A name with a separator, quote or line end is quoted, quotes doubled.
+    void fieldsThatNeedQuotes()
+    {
+        const Steps steps{{13, "a;b", 1}, {13, "say \"x\"", 1}, {13, "two\r\nlines", 1}};
+        const std::string bytes = tintrava::writeSequenceFile(steps);
+        QVERIFY(bytes.find("13;\"a;b\";1\r\n") != std::string::npos);
+        QVERIFY(bytes.find("13;\"say \"\"x\"\"\";1\r\n") != std::string::npos);
+        QVERIFY(bytes.find("13;\"two\r\nlines\";1\r\n") != std::string::npos);
+    }
+
+    void accepted_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("LF, no BOM") << QByteArray("FarbNr;Bezeichnung;Minuten\n5;Orange;10\n13;442 nm;5\n")
+                                    << "5|Orange|10, 13|442 nm|5";
+        QTest::newRow("no line end after the last row")
+            << QByteArray("\xEF\xBB\xBF" "FarbNr;Bezeichnung;Minuten\r\n1;Rot;2") << "1|Rot|2";
+        QTest::newRow("blank lines at the end") << QByteArray("FarbNr;Bezeichnung;Minuten\r\n1;Rot;2\r\n\r\n\n")
+                                                << "1|Rot|2";
+        QTest::newRow("palette name from the palette")
+            << QByteArray("FarbNr;Bezeichnung;Minuten\n4;whatever;1\n$2;Gruen;1\n") << "4|Weiß|1, 2|Grün|1";
+        QTest::newRow("quoted fields") << QByteArray("FarbNr;Bezeichnung;Minuten\n\"13\";\"550 nm\";\"5\"\n")
+                                       << "13|550 nm|5";
+        QTest::newRow("header only") << QByteArray("FarbNr;Bezeichnung;Minuten\r\n") << "";
+    }
+    void accepted()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, steps);
+        const auto parsed = tintrava::readSequenceFile(bytes.toStdString());
+        QVERIFY2(parsed.ok, parsed.error.c_str());
+        QCOMPARE(show(parsed.steps), steps);
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("error");
+        const QByteArray h = "FarbNr;Bezeichnung;Minuten\r\n";
+        QTest::newRow("empty file") << QByteArray() << 1 << "Zeile 1: die erste Zeile muss „FarbNr;Bezeichnung;Minuten“ lauten";
+        QTest::newRow("header wrong") << QByteArray("Farbe;Name;Minuten\r\n1;Rot;1\r\n") << 1
+                                      << "Zeile 1: die erste Zeile muss „FarbNr;Bezeichnung;Minuten“ lauten";
+        QTest::newRow("two fields") << h + "1;Rot;1\r\n1;Rot\r\n" << 3 << "Zeile 3: 2 Felder statt 3";
+        QTest::newRow("four fields") << h + "1;Rot;1;x\r\n" << 2 << "Zeile 2: 4 Felder statt 3";
+        QTest::newRow("blank line inside") << h + "\r\n1;Rot;1\r\n" << 2 << "Zeile 2: 1 Feld statt 3";
+        QTest::newRow("colour 11") << h + "11;aus;1\r\n" << 2 << "Zeile 2: unbekannte Farbnummer „11“";
+        QTest::newRow("colour 14") << h + "1;Rot;1\r\n2;Grün;1\r\n5;Orange;1\r\n14;x;1\r\n" << 5
+                                   << "Zeile 5: unbekannte Farbnummer „14“";
+        QTest::newRow("colour x") << h + "x;Rot;1\r\n" << 2 << "Zeile 2: unbekannte Farbnummer „x“";
+        QTest::newRow("colour 0") << h + "0;Rot;1\r\n" << 2 << "Zeile 2: unbekannte Farbnummer „0“";
+        QTest::newRow("wavelength 389") << h + "13;389 nm;1\r\n" << 2
+                                        << "Zeile 2: ungültige Wellenlängen-Angabe „389 nm“ (erwartet: 390 bis 750 gefolgt von „ nm“)";
+        QTest::newRow("wavelength 751") << h + "13;751 nm;1\r\n" << 2
+                                        << "Zeile 2: ungültige Wellenlängen-Angabe „751 nm“ (erwartet: 390 bis 750 gefolgt von „ nm“)";
+        QTest::newRow("wavelength without nm") << h + "13;500;1\r\n" << 2
+                                               << "Zeile 2: ungültige Wellenlängen-Angabe „500“ (erwartet: 390 bis 750 gefolgt von „ nm“)";
+        QTest::newRow("wavelength longer than the box takes")
+            << h + "13;" + QByteArray(300, ' ') + "500 nm;1\r\n" << 2 << "";
+        QTest::newRow("minutes 05") << h + "1;Rot;05\r\n" << 2 << "Zeile 2: ungültige Minutenzahl „05“";
+        QTest::newRow("minutes +5") << h + "1;Rot;+5\r\n" << 2 << "Zeile 2: ungültige Minutenzahl „+5“";
+        QTest::newRow("minutes 2147483648") << h + "1;Rot;2147483648\r\n" << 2
+                                            << "Zeile 2: ungültige Minutenzahl „2147483648“";
+        QTest::newRow("minutes empty") << h + "1;Rot;\r\n" << 2 << "Zeile 2: ungültige Minutenzahl „“";
+        QTest::newRow("invalid UTF-8") << h + "1;Rot;1\r\n4;Wei\xDF;1\r\n" << 3 << "Zeile 3: kein gültiger UTF-8-Text";
+        QTest::newRow("overlong UTF-8") << h + "1;\xC0\xAF;1\r\n" << 2 << "Zeile 2: kein gültiger UTF-8-Text";
+        QTest::newRow("unclosed quote") << h + "1;\"Rot;1\r\n" << 2 << "Zeile 2: Anführungszeichen nicht geschlossen";
+        QTest::newRow("quote inside a field") << h + "1;R\"ot;1\r\n" << 2 << "Zeile 2: Anführungszeichen mitten im Feld";
+        QTest::newRow("text after a closing quote") << h + "1;\"Rot\"x;1\r\n" << 2
+                                                    << "Zeile 2: Text nach schließendem Anführungszeichen";
+        QTest::newRow("lone CR") << h + "1;Rot;1\r2;Grün;1\r\n" << 2 << "Zeile 2: Wagenrücklauf ohne Zeilenvorschub";
+        QTest::newRow("a quoted line end counts its lines") << h + "4;\"a\nb\";1\r\n1;Rot;x\r\n" << 4
+                                                            << "Zeile 4: ungültige Minutenzahl „x“";
+        QByteArray big = h;
+        while (big.size() <= int(tintrava::SequenceFileLimit))
+            big += "1;Rot;1\r\n";
+        QTest::newRow("over 1 MiB") << big << 0 << "Die Datei ist größer als 1 MiB";
+    }
+    void refused()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, line);
+        QFETCH(QString, error);
+        const auto parsed = tintrava::readSequenceFile(bytes.toStdString());
+        QVERIFY(!parsed.ok);
+        QVERIFY(parsed.steps.empty());
+        QCOMPARE(parsed.line, line);
+        if (!error.isEmpty())
+            QCOMPARE(QString::fromStdString(parsed.error), error);
+        else
+            QVERIFY(QString::fromStdString(parsed.error).startsWith(QString("Zeile %1: ").arg(line)));
+    }
+
+    void exactlyOneMiBIsRead()
+    {
+        std::string bytes = Header + "\r\n";
+        const std::string row = "1;Rot;1\r\n";
+        while (bytes.size() + row.size() <= tintrava::SequenceFileLimit)
+            bytes += row;
+        bytes.append(tintrava::SequenceFileLimit - bytes.size(), '\n');
+        QCOMPARE(bytes.size(), tintrava::SequenceFileLimit);
+        QVERIFY(tintrava::readSequenceFile(bytes).ok);
+    }
+
+    // Out of the grid and back: the selection lands on the first step.
+    void gridRoundTrip()
+    {
+        MemoryGrid grid({{"2", "Grün", "3"}, {"13", "$190 nm", "-5"}});
+        grid.setSelectedRow(2);
+        const Steps steps = tintrava::stepsOfGrid(grid);
+        QCOMPARE(show(steps), QString("2|Grün|3, 13|$190 nm|-5"));
+
+        MemoryGrid other({{"1", "Rot", "1"}, {"1", "Rot", "1"}, {"1", "Rot", "1"}});
+        other.setSelectedRow(3);
+        tintrava::putStepsInGrid(other, steps);
+        QCOMPARE(other.rows(), (std::vector<std::string>{"FarbNr|Bezeichnung|Minuten", "2|Grün|3", "13|$190 nm|-5"}));
+        QCOMPARE(other.fixedRows(), 1);
+        QCOMPARE(other.selectedRow(), 1);
+
+        tintrava::putStepsInGrid(other, {});
+        QCOMPARE(other.rowCount(), 1);
+        QCOMPARE(other.fixedRows(), 0);
+        QCOMPARE(other.selectedRow(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSequenceFile)
+#include "test_sequence_file.moc"
