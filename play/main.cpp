@@ -1,7 +1,6 @@
 // tintrava-play: plays a sequence file on the lamp without a window, for a
 // computer without a screen or a timer job. Same driver choice, discovery,
 // protocols, colour table and player rules as the window.
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -35,7 +34,7 @@ constexpr int ExitInterrupted = 130;
 
 // One byte past the largest accepted file, so that the reader sees a file
 // that is too large without the player reading all of it.
-constexpr std::size_t SequenceReadLimit = 1024 * 1024 + 1;
+constexpr std::size_t SequenceReadLimit = SequenceFileLimit + 1;
 
 constexpr const char *Program = "tintrava-play";
 
@@ -191,7 +190,7 @@ public:
             m_lineWidth = width;
             say(line);
         } else if (row != m_lastRow) {
-            say(localTimeText() + " " + text + "\n");
+            say(play::localTimeText() + " " + text + "\n");
         }
         m_lastRow = row;
     }
@@ -200,7 +199,7 @@ public:
     void message(const std::string &text)
     {
         endLine();
-        say((m_terminal ? std::string() : localTimeText() + " ") + text + "\n");
+        say((m_terminal ? std::string() : play::localTimeText() + " ") + text + "\n");
     }
 
 private:
@@ -240,10 +239,8 @@ int playFile(const Options &options)
         return ExitBadFile;
     }
 
-    std::vector<std::array<std::string, 3>> cells;
-    for (const SequenceStep &step : parsed.steps)
-        cells.push_back({intToStr(step.number), step.name, intToStr(step.minutes)});
-    const MemoryGrid grid(cells);
+    MemoryGrid grid;
+    putStepsInGrid(grid, parsed.steps);
     const int steps = int(parsed.steps.size());
 
     HardwareRow = *row;
