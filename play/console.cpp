@@ -115,6 +115,9 @@ void installInterruptHandlers()
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
+    // A log pipe that closes (`| head`) must not end the process with the
+    // lamp still on: writes just fail from then on.
+    std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 
