@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -29,6 +30,12 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     // Only the name: a display name would be appended to every window caption.
     QApplication::setApplicationName(QStringLiteral("Tintrava"));
+    // Ties the windows to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tintrava.Tintrava"));
+    QIcon icon;
+    for (const char *size : {"48", "128", "256"})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
+    QApplication::setWindowIcon(icon);
 
     // Qt's own buttons and menus in German, like the rest of the program.
     QTranslator qtTranslator;

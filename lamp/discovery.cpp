@@ -44,6 +44,7 @@ bool getusbdev(LampState &state)
     // billions of indices, so it means "nothing attached".
     const std::uint32_t count = D2XXUnit::GetFTDeviceCount() == FT_OK ? D2XXUnit::DeviceCount : 0;
 
+    const std::string previousSerial = state.LampSerial;
     state.LampFound = false;
     try {
         scan(state, count, matchesLampDescription);
@@ -53,8 +54,16 @@ bool getusbdev(LampState &state)
         // Whatever went wrong mid-listing, the result stands as far as it got.
     }
 
-    if (!state.LampFound)
+    if (!state.LampFound) {
         state.LampProtocol = ProtocolUnknown;
+    } else {
+        // Another lamp than the one whose protocol was learnt (swapped between
+        // two listings, or a second lamp taking over) has to be asked afresh;
+        // the same lamp found again keeps its protocol.
+        if (!state.LampEverFound || state.LampSerial != previousSerial)
+            state.LampProtocol = ProtocolUnknown;
+        state.LampEverFound = true;
+    }
     return state.LampFound;
 }
 

@@ -13,8 +13,9 @@ bool matchesLampDescription(const std::string &description);
 bool matchesFallbackDescription(const std::string &description);
 
 // Lists the devices through the device layer and updates state: LampFound,
-// LampSerial (only when a lamp is found) and LampProtocol (back to unknown
-// when none is). When several devices match, the one listed last wins.
+// LampSerial and LampEverFound (only when a lamp is found) and LampProtocol
+// (back to unknown when none is found, or when the lamp found has another
+// serial than before). When several devices match, the one listed last wins.
 // Returns LampFound.
 bool getusbdev(LampState &state);
 

@@ -17,6 +17,11 @@ extern int HardwareRow;
 struct LampState {
     std::string LampSerial;  // serial of the lamp found last; kept when it disappears
     bool LampFound = false;  // result of the latest discovery
+    // Some discovery of this run has found a lamp, so LampSerial names one.
+    // Before that the empty serial means "no lamp yet", not a lamp with a
+    // blank serial: opening by it would reach any FTDI device with a blank
+    // EEPROM.
+    bool LampEverFound = false;
     int LampProtocol = ProtocolUnknown;
 };
 

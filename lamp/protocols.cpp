@@ -24,6 +24,10 @@ LampCommander::LampCommander(LampState &state, Hooks hooks) : m_state(state), m_
 std::string LampCommander::exchange(const std::string &text, bool &opened)
 {
     std::string reply;
+    opened = false;
+    // Nothing to talk to: no open, and no pause of the discovery timer either.
+    if (!lampKnown())
+        return reply;
     m_hooks.setDiscoveryTimer(false);
 
     opened = D2XXUnit::Open_USB_Device_By_Serial_Number(m_state.LampSerial) == FT_OK;
@@ -64,8 +68,17 @@ std::string LampCommander::sendstr(const std::string &text)
     return exchange(text, opened);
 }
 
+bool LampCommander::lampKnown() const
+{
+    // Until a lamp was found, LampSerial is empty only for want of a lamp;
+    // an open by it would take any FTDI device with a blank serial.
+    return m_state.LampEverFound;
+}
+
 void LampCommander::sendByteFrame(int colourNumber)
 {
+    if (!lampKnown())
+        return;
     if (D2XXUnit::Open_USB_Device_By_Serial_Number(m_state.LampSerial) != FT_OK)
         return;
     D2XXUnit::BaudRate = 9600;

@@ -26,7 +26,8 @@ public:
     LampCommander(LampState &state, Hooks hooks);
 
     // Sends text + CR LF at 115200 baud, waits, and returns the reply with CR
-    // and LF dropped; empty when the lamp could not be opened.
+    // and LF dropped; empty when the lamp could not be opened. Until some
+    // discovery has found a lamp it opens nothing and returns empty.
     std::string sendstr(const std::string &text);
     // Colour number 1..12 (11 switches the lamp off).
     void selectcolor(int colourNumber);
@@ -39,6 +40,8 @@ public:
 private:
     std::string exchange(const std::string &text, bool &opened);
     void sendByteFrame(int colourNumber);
+    // A discovery of this run has found a lamp, so LampSerial is one to open.
+    bool lampKnown() const;
     // Discovery, then the probe while the protocol is unknown. False when the
     // protocol is still unknown, i.e. the lamp could not be opened.
     bool prepare();

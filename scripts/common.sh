@@ -6,7 +6,11 @@ TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   libftdi1-dev libusb-1.0-0-dev
-  fonts-dejavu-core fonts-wine fonts-liberation2)
+  fonts-dejavu-core fonts-wine fonts-liberation2
+  librsvg2-bin)
+
+# Building the Debian package (dpkg-shlibdeps computes its dependencies).
+PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
 
 # Install the Debian packages among "$@" that are not installed yet.
 ensure_packages() {
@@ -25,6 +29,18 @@ ensure_packages() {
   echo "Installing: ${missing[*]}"
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Our users run the program in German: tests run under de_DE.UTF-8 too.
+ensure_german_locale() {
+  ensure_packages locales
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    "${sudo[@]}" locale-gen >/dev/null
+  fi
+  export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 LANGUAGE=de_DE:de
 }
 
 # configure DIR BUILD_TYPE [cmake options...]: once; later builds reuse the cache.

@@ -62,8 +62,8 @@ std::string environment(const wchar_t *name)
     return value ? narrow(value) : std::string();
 }
 
-// The folder's permissions say little on Windows (Program Files looks
-// writable to the attribute check); creating a file there is the real test.
+// The folder's attributes say little on Windows (Program Files looks
+// writable to them); creating a file there is the real test.
 bool folderWritable(const std::string &dir)
 {
     const fs::path probe = toPath(dir) / ("tintrava-probe-" + std::to_string(GetCurrentProcessId()) + ".tmp");
@@ -81,29 +81,43 @@ std::string environment(const char *name)
     return value ? std::string(value) : std::string();
 }
 
+// Tried, not guessed from permission bits, which neither root nor read-only
+// mounts honour. Leaves nothing behind.
 bool folderWritable(const std::string &dir)
 {
-    return !dir.empty() && ::access(dir.c_str(), W_OK | X_OK) == 0;
+    if (dir.empty())
+        return false;
+    std::string probe = joinPath(dir, ".tintrava-probe-XXXXXX");
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
 }
 #endif
 
 } // namespace
 
-std::string chooseConfigPath(const ConfigPlace &place)
+std::string userConfigDirectory(const ConfigPlace &place)
 {
-    if (!place.programDir.empty() && (place.existsBesideProgram || place.programDirWritable))
-        return joinPath(place.programDir, ConfigFileName);
 #if defined(_WIN32)
-    if (!place.appData.empty())
-        return joinPath(joinPath(place.appData, "Tintrava"), ConfigFileName);
-#endif
+    return place.localAppData.empty() ? std::string() : joinPath(place.localAppData, "tintrava");
+#else
     std::string base = place.xdgConfigHome;
     // The XDG rule: a relative value is invalid and ignored.
     if (base.empty() || !toPath(base).is_absolute())
         base = place.home.empty() ? std::string() : joinPath(place.home, ".config");
-    if (base.empty())
+    return base.empty() ? std::string() : joinPath(base, "tintrava");
+#endif
+}
+
+std::string chooseConfigPath(const ConfigPlace &place)
+{
+    const std::string user = userConfigDirectory(place);
+    if (user.empty() || place.existsBesideProgram || place.programDirWritable)
         return joinPath(place.programDir, ConfigFileName);
-    return joinPath(joinPath(base, "tintrava"), ConfigFileName);
+    return joinPath(user, ConfigFileName);
 }
 
 std::string programDirectory()
@@ -140,9 +154,7 @@ ConfigPlace currentConfigPlace()
         place.programDirWritable = folderWritable(place.programDir);
     }
 #if defined(_WIN32)
-    place.appData = environment(L"APPDATA");
-    place.xdgConfigHome = environment(L"XDG_CONFIG_HOME");
-    place.home = environment(L"USERPROFILE");
+    place.localAppData = environment(L"LOCALAPPDATA");
 #else
     place.xdgConfigHome = environment("XDG_CONFIG_HOME");
     place.home = environment("HOME");

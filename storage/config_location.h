@@ -19,13 +19,19 @@ struct ConfigPlace {
     bool programDirWritable = false;
     std::string xdgConfigHome;     // $XDG_CONFIG_HOME, may be empty
     std::string home;              // $HOME, may be empty
-    std::string appData;           // Windows: %APPDATA%, may be empty
+    std::string localAppData;      // Windows: %LOCALAPPDATA%, may be empty
 };
 
-// The rule: beside the program when the file is already there or the folder
-// is writable (a portable install); otherwise the user's configuration folder,
-// $XDG_CONFIG_HOME/tintrava/my.conf (~/.config when the variable is unset or
-// not absolute), on Windows %APPDATA%\Tintrava\my.conf.
+// The user's configuration folder for Tintrava: $XDG_CONFIG_HOME/tintrava
+// (~/.config/tintrava when the variable is unset or not absolute), on Windows
+// %LOCALAPPDATA%\tintrava, as Qt's generic config location gives the window;
+// empty when there is no home folder.
+std::string userConfigDirectory(const ConfigPlace &place);
+
+// The rule the window follows too: beside the program when the file is
+// already there or a file can be created in its folder (a copy kept in a
+// folder of its own), or when there is no user configuration folder;
+// otherwise in the user's configuration folder (an installed program).
 std::string chooseConfigPath(const ConfigPlace &place);
 
 // The same rule for this machine and the running program.

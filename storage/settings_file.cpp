@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace tintrava {
 
@@ -28,7 +30,32 @@ QString writeFailed(const QString &path, const QString &reason)
 
 QString configDirectory()
 {
-    return g_configDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : g_configDirectory;
+    if (!g_configDirectory.isEmpty())
+        return g_configDirectory;
+    return configDirectoryFor(QCoreApplication::applicationDirPath(), userConfigDirectory(), &canCreateFileIn);
+}
+
+QString configDirectoryFor(const QString &programDir, const QString &userConfigDir,
+                           bool (*canCreateFileIn)(const QString &dir))
+{
+    if (userConfigDir.isEmpty() || QFileInfo::exists(QDir(programDir).filePath(QStringLiteral("my.conf")))
+        || canCreateFileIn(programDir))
+        return programDir;
+    return userConfigDir;
+}
+
+QString userConfigDirectory()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("tintrava"));
+}
+
+bool canCreateFileIn(const QString &dir)
+{
+    if (dir.isEmpty() || !QFileInfo(dir).isDir())
+        return false;
+    QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".tintrava-probe-XXXXXX")));
+    return probe.open(); // removed again when probe goes
 }
 
 void setConfigDirectory(const QString &dir)
@@ -81,7 +108,15 @@ ConfigLine readConfigLine()
 
 bool writeConfigNumber(int number, QString *errorText)
 {
-    const QString path = configFilePath();
+    const QString dir = configDirectory();
+    const QString path = QDir(dir).filePath(QStringLiteral("my.conf"));
+    // The first save of an installed program creates its config folder.
+    if (g_configDirectory.isEmpty() && dir == userConfigDirectory() && !QDir().mkpath(dir)) {
+        if (errorText)
+            *errorText = writeFailed(path, QStringLiteral("Der Ordner \u201E%1\u201C konnte nicht angelegt werden.")
+                                               .arg(QDir::toNativeSeparators(dir)));
+        return false;
+    }
 #ifdef Q_OS_WIN
     const QByteArray lineEnd("\r\n");
 #else

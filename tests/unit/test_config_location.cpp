@@ -25,6 +25,7 @@ private slots:
             << false << false << "" << "/home/u" << "/home/u/.config/tintrava/my.conf";
         QTest::newRow("relative XDG_CONFIG_HOME is ignored")
             << false << false << "rel" << "/home/u" << "/home/u/.config/tintrava/my.conf";
+        QTest::newRow("no home folder: beside the program") << false << false << "" << "" << "/opt/t/my.conf";
     }
 
     void location()

@@ -87,8 +87,61 @@ private slots:
         QCOMPARE(getusbdev(state), found);
         QCOMPARE(state.LampFound, found);
         QCOMPARE(QString::fromStdString(state.LampSerial), serial);
-        // Finding a lamp keeps the protocol; finding none forgets it.
-        QCOMPARE(state.LampProtocol, found ? int(ProtocolText) : int(ProtocolUnknown));
+    }
+
+    // The protocol belongs to the lamp it was learnt from: the same lamp found
+    // again keeps it, another lamp (or none) makes it unknown. Which lamp is
+    // told by the serial the whole listing ends with, not by the devices
+    // matched on the way.
+    void protocolFollowsTheLamp_data()
+    {
+        QTest::addColumn<bool>("everFound");
+        QTest::addColumn<QString>("serialBefore");
+        QTest::addColumn<std::vector<FakeDevice>>("devices");
+        QTest::addColumn<QString>("serialAfter");
+        QTest::addColumn<int>("protocol");
+
+        const int kept = ProtocolText;
+        const int unknown = ProtocolUnknown;
+        QTest::newRow("same lamp again") << true << "L1" << std::vector<FakeDevice>{{"Sela-Lumen", "L1"}} << "L1" << kept;
+        QTest::newRow("another lamp in its place")
+            << true << "L1" << std::vector<FakeDevice>{{"Sela-Lumen", "L2"}} << "L2" << unknown;
+        QTest::newRow("no lamp") << true << "L1" << std::vector<FakeDevice>{} << "L1" << unknown;
+        QTest::newRow("last-listed lamp gone, the other takes over")
+            << true << "L2" << std::vector<FakeDevice>{{"Sela-Lumen", "L1"}} << "L1" << unknown;
+        QTest::newRow("same lamp, another listed before it")
+            << true << "L2" << std::vector<FakeDevice>{{"Sela-Lumen", "L1"}, {"Sela-Lumen", "L2"}} << "L2" << kept;
+        QTest::newRow("a lamp listed after it takes over")
+            << true << "L1" << std::vector<FakeDevice>{{"Sela-Lumen", "L1"}, {"Sela-Lumen", "L2"}} << "L2" << unknown;
+        QTest::newRow("cable replaced by a lamp")
+            << true << "C1" << std::vector<FakeDevice>{{"TTL232R", "C1"}, {"Sela-Lumen", "L1"}} << "L1" << unknown;
+        QTest::newRow("blank-serial lamp again") << true << "" << std::vector<FakeDevice>{{"Sela-Lumen", ""}} << ""
+                                                 << kept;
+        QTest::newRow("blank-serial lamp in another's place")
+            << true << "L1" << std::vector<FakeDevice>{{"Sela-Lumen", ""}} << "" << unknown;
+        // The empty serial before the first find means "no lamp yet", so even a
+        // lamp with a blank serial is a new lamp.
+        QTest::newRow("first lamp of the run has a blank serial")
+            << false << "" << std::vector<FakeDevice>{{"Sela-Lumen", ""}} << "" << unknown;
+    }
+    void protocolFollowsTheLamp()
+    {
+        QFETCH(bool, everFound);
+        QFETCH(QString, serialBefore);
+        QFETCH(std::vector<FakeDevice>, devices);
+        QFETCH(QString, serialAfter);
+        QFETCH(int, protocol);
+        fakeD2xx().devices = devices;
+        LampState state;
+        state.LampEverFound = everFound;
+        state.LampSerial = serialBefore.toStdString();
+        state.LampProtocol = ProtocolText;
+        const bool found = getusbdev(state);
+        QCOMPARE(found, !devices.empty());
+        QCOMPARE(QString::fromStdString(state.LampSerial), serialAfter);
+        QCOMPARE(state.LampProtocol, protocol);
+        // Once a lamp was found, it stays "found in this run" while absent.
+        QCOMPARE(state.LampEverFound, everFound || found);
     }
 
     // The listing: count, then every description, the serial only of a match;

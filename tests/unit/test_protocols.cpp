@@ -1,11 +1,15 @@
 #include <QtTest>
 
 #include "lamp/d2xx/d2xx_unit.h"
+#include "lamp/discovery.h"
 #include "lamp/protocols.h"
 #include "support/fake_d2xx.h"
 
 using namespace tintrava;
+using tintrava::testing::FakeDevice;
 using tintrava::testing::fakeD2xx;
+
+Q_DECLARE_METATYPE(std::vector<FakeDevice>)
 
 namespace {
 
@@ -19,6 +23,16 @@ QStringList textExchange(const QString &serial, const QString &hex)
     return {"timer off", "OpenEx(" + serial + ",SERIAL)", "SetBaudRate(115200)", "SetTimeouts(100,100)",
             "SetDataCharacteristics(8,2,0)", "Write(" + hex + ")", "sleep(200)", "GetQueueStatus",
             "Read(20)", "Close", "timer on"};
+}
+
+// The lamps behind the fake as the firmware behaves: a "Sela-Lumen" lamp
+// answers every line it hears at 115200 baud, a "VC…" lamp never answers.
+std::string textLampsAnswer(const std::string &)
+{
+    const auto &fake = fakeD2xx();
+    if (!fake.isOpen() || fake.baudRate != 115200)
+        return {};
+    return fake.devices[fake.openIndex].description == "Sela-Lumen" ? "OK\r\n" : "";
 }
 
 QStringList byteFrame(const QString &serial, const QString &hex)
@@ -131,6 +145,7 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(QByteArray, text);
         state.LampSerial = "VL1";
+        state.LampEverFound = true;
         fakeD2xx().replies = {reply.toStdString()};
         QCOMPARE(QByteArray::fromStdString(commander->sendstr("VER")), text);
     }
@@ -140,6 +155,7 @@ private slots:
     void lyingReadCount()
     {
         state.LampSerial = "VL1";
+        state.LampEverFound = true;
         fakeD2xx().replies = {"AB"};
         fakeD2xx().reportedBytes = 60000;
         QVERIFY(commander->sendstr("VER").size() <= 20);
@@ -164,14 +180,189 @@ private slots:
         QCOMPARE(fake.writes, (std::vector<std::string>{"VER\r\n", "CFF7D00\r\n"}));
     }
 
+    // Until a lamp was found, the empty serial stands for "no lamp": opening
+    // by it would reach any FTDI device with a blank serial (here one that no
+    // description pattern takes), so nothing is opened and nothing written,
+    // and the discovery timer is not paused for an exchange that never happens.
+    void noLampEverFound_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("strangerAttached");
+        for (const char *command : {"selectcolor", "selectcolor2", "sendstr"}) {
+            QTest::addRow("%s, nothing attached", command) << QString(command) << false;
+            QTest::addRow("%s, blank-serial stranger", command) << QString(command) << true;
+        }
+    }
     void noLampEverFound()
     {
+        QFETCH(QString, command);
+        QFETCH(bool, strangerAttached);
         auto &fake = fakeD2xx();
         fake.devices.clear();
-        commander->selectcolor(5);
-        QCOMPARE(state.LampProtocol, int(ProtocolUnknown));
+        if (strangerAttached)
+            fake.devices = {{"FT232R USB UART", ""}};
+        fake.responder = [](const std::string &) { return std::string("?\r\n"); };
+
+        for (int i = 0; i < 3; ++i) {
+            if (command == "selectcolor")
+                commander->selectcolor(i == 2 ? ColourOff : 5);
+            else if (command == "selectcolor2")
+                commander->selectcolor2("550");
+            else
+                QCOMPARE(commander->sendstr("VER"), std::string());
+        }
+
+        QCOMPARE(fake.opens, 0);
         QVERIFY(fake.writes.empty());
-        QCOMPARE(fake.callList(), (QStringList{"ListDevices(NUMBER_ONLY)", "timer off", "OpenEx(,SERIAL)", "timer on"}));
+        const QString calls = fake.callList().join(' ');
+        QVERIFY2(!calls.contains("OpenEx") && !calls.contains("timer"), qPrintable(calls));
+        QCOMPARE(state.LampProtocol, int(ProtocolUnknown));
+        QVERIFY(!state.LampEverFound);
+        QVERIFY(timerOn);
+    }
+
+    // The discovery a command runs first may find the lamp; the command then
+    // goes ahead at once.
+    void lampFoundByTheCommandsOwnDiscovery()
+    {
+        auto &fake = fakeD2xx();
+        fake.devices = {{"FT232R USB UART", ""}};
+        commander->selectcolor(5);
+        QCOMPARE(fake.opens, 0);
+
+        fake.devices.push_back({"Sela-Lumen", "VL1"});
+        fake.replies = {"V1\r\n"};
+        fake.clearLog();
+        commander->selectcolor(5);
+        QCOMPARE(fake.callList(), (QStringList{"ListDevices(NUMBER_ONLY)", "ListDevices(0,BY_INDEX|DESCRIPTION)",
+                                               "ListDevices(1,BY_INDEX|DESCRIPTION)", "ListDevices(1,BY_INDEX|SERIAL)"}
+                                   + textExchange("VL1", "56 45 52 0D 0A")
+                                   + textExchange("VL1", "43 46 46 37 44 30 30 0D 0A")));
+    }
+
+    // A lamp whose own serial is blank is still a lamp once discovery found
+    // it: probe and commands open it by the empty serial, in either protocol,
+    // also when a later discovery misses it (the serial is kept and tried).
+    void blankSerialLamp_data()
+    {
+        QTest::addColumn<bool>("textLamp");
+        QTest::addColumn<bool>("wavelength");
+        QTest::addColumn<QByteArray>("command");
+        QTest::newRow("text, colour") << true << false << QByteArray("CFF7D00\r\n");
+        QTest::newRow("text, wavelength") << true << true << QByteArray("CFF0000\r\n");
+        QTest::newRow("byte, colour") << false << false << QByteArray("\xFF\x45");
+        QTest::newRow("byte, wavelength") << false << true << QByteArray("\xFF\x41");
+    }
+    void blankSerialLamp()
+    {
+        QFETCH(bool, textLamp);
+        QFETCH(bool, wavelength);
+        QFETCH(QByteArray, command);
+        auto &fake = fakeD2xx();
+        fake.devices = {{"Sela-Lumen", ""}};
+        // A text lamp answers whatever it hears at its own baud rate.
+        fake.responder = [textLamp](const std::string &) {
+            return textLamp && fakeD2xx().baudRate == 115200 ? std::string("OK\r\n") : std::string();
+        };
+        const auto send = [&] { wavelength ? commander->selectcolor2("750") : commander->selectcolor(5); };
+
+        send();
+        QVERIFY(state.LampEverFound);
+        QCOMPARE(state.LampProtocol, textLamp ? int(ProtocolText) : int(ProtocolByte));
+        QCOMPARE(fake.writes, (std::vector<std::string>{"VER\r\n", command.toStdString()}));
+        QVERIFY(fake.callList().contains("OpenEx(,SERIAL)"));
+
+        // Still attached, but its description can no longer be read: discovery
+        // misses it and forgets the protocol, the probe still reaches it.
+        fake.devices[0].descriptionFails = true;
+        fake.writes.clear();
+        send();
+        QVERIFY(!state.LampFound);
+        QCOMPARE(fake.writes, (std::vector<std::string>{"VER\r\n", command.toStdString()}));
+        QCOMPARE(fake.opens, 4);
+        QVERIFY(!fake.isOpen());
+    }
+
+    // Another lamp taking the place of the one whose protocol was learnt, by a
+    // swap between two commands or by the lamp listed last going away, is
+    // asked with "VER" afresh and driven in its own protocol.
+    void newLampIsProbed_data()
+    {
+        QTest::addColumn<std::vector<FakeDevice>>("before");
+        QTest::addColumn<std::vector<FakeDevice>>("after");
+        QTest::addColumn<QString>("newSerial");
+        QTest::addColumn<int>("newProtocol");
+        QTest::addColumn<QByteArray>("command");
+        const FakeDevice text1{"Sela-Lumen", "VL1"};
+        const FakeDevice text3{"Sela-Lumen", "VL3"};
+        const FakeDevice byte2{"VC0123456789V012345678", "VB2"};
+        QTest::newRow("text lamp swapped for a byte lamp")
+            << std::vector<FakeDevice>{text1} << std::vector<FakeDevice>{byte2} << "VB2" << int(ProtocolByte)
+            << QByteArray("\xFF\x45");
+        QTest::newRow("byte lamp swapped for a text lamp")
+            << std::vector<FakeDevice>{byte2} << std::vector<FakeDevice>{text1} << "VL1" << int(ProtocolText)
+            << QByteArray("CFF7D00\r\n");
+        QTest::newRow("text lamp swapped for another text lamp")
+            << std::vector<FakeDevice>{text1} << std::vector<FakeDevice>{text3} << "VL3" << int(ProtocolText)
+            << QByteArray("CFF7D00\r\n");
+        QTest::newRow("last-listed byte lamp unplugged, text lamp takes over")
+            << std::vector<FakeDevice>{text1, byte2} << std::vector<FakeDevice>{text1} << "VL1" << int(ProtocolText)
+            << QByteArray("CFF7D00\r\n");
+        QTest::newRow("text lamp plugged in after the byte lamp")
+            << std::vector<FakeDevice>{byte2} << std::vector<FakeDevice>{byte2, text1} << "VL1" << int(ProtocolText)
+            << QByteArray("CFF7D00\r\n");
+    }
+    void newLampIsProbed()
+    {
+        QFETCH(std::vector<FakeDevice>, before);
+        QFETCH(std::vector<FakeDevice>, after);
+        QFETCH(QString, newSerial);
+        QFETCH(int, newProtocol);
+        QFETCH(QByteArray, command);
+        auto &fake = fakeD2xx();
+        fake.responder = textLampsAnswer;
+
+        fake.devices = before;
+        commander->selectcolor(5);
+        QVERIFY(state.LampProtocol != ProtocolUnknown);
+
+        fake.devices = after;
+        fake.clearLog();
+        commander->selectcolor(5);
+        QCOMPARE(QString::fromStdString(state.LampSerial), newSerial);
+        QCOMPARE(state.LampProtocol, newProtocol);
+        QCOMPARE(fake.writes, (std::vector<std::string>{"VER\r\n", command.toStdString()}));
+        QVERIFY(fake.callList().contains("OpenEx(" + newSerial + ",SERIAL)"));
+    }
+
+    // The same lamp found again keeps its protocol: no second probe, neither
+    // through the command's own discovery nor after the discovery timer's
+    // listings in between, and not when another device is listed before it.
+    void sameLampNotProbedAgain_data()
+    {
+        QTest::addColumn<bool>("textLamp");
+        QTest::newRow("text lamp") << true;
+        QTest::newRow("byte lamp") << false;
+    }
+    void sameLampNotProbedAgain()
+    {
+        QFETCH(bool, textLamp);
+        auto &fake = fakeD2xx();
+        fake.responder = textLampsAnswer;
+        const FakeDevice lamp = textLamp ? FakeDevice{"Sela-Lumen", "VL1"} : FakeDevice{"VC0123456789V012345678", "VB2"};
+        fake.devices = {lamp};
+        commander->selectcolor(5);
+        const int protocol = state.LampProtocol;
+
+        fake.devices = {{"Sela-Lumen", "VL9", false, true}, {"TTL232R", "FT1"}, lamp};
+        getusbdev(state);
+        getusbdev(state);
+        fake.writes.clear();
+        commander->selectcolor(1);
+        commander->selectcolor(ColourOff);
+        QCOMPARE(state.LampProtocol, protocol);
+        QCOMPARE(fake.writes, textLamp ? (std::vector<std::string>{"CFF0000\r\n", "C000000\r\n"})
+                                       : (std::vector<std::string>{"\xFF\x41", "\xFF\x4B"}));
     }
 
     // After an unplug the protocol is forgotten and asked again; a byte lamp
@@ -218,6 +409,7 @@ private slots:
         QFETCH(QByteArray, sent);
         HardwareRow = row;
         state.LampSerial = "VL1";
+        state.LampEverFound = true;
         state.LampFound = true;
         state.LampProtocol = textLamp ? ProtocolText : ProtocolByte;
         commander->selectcolor2(text.toStdString());
@@ -241,6 +433,7 @@ private slots:
         QFETCH(QByteArray, sent);
         HardwareRow = row;
         state.LampSerial = "VL1";
+        state.LampEverFound = true;
         state.LampProtocol = ProtocolText;
         commander->selectcolor(5);
         QCOMPARE(fakeD2xx().writes, std::vector<std::string>{sent.toStdString()});

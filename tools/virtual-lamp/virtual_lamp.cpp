@@ -3,6 +3,7 @@
 // libtintrava-virtual-lamp.so); the device file, the lamp behaviour and the
 // trace format are described in README.md beside this file.
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -371,13 +372,22 @@ std::string colourText(Firmware firmware, const LampState &lamp)
     return "-";
 }
 
+// Milliseconds with three decimals and a decimal point whatever the locale:
+// the program under test sets a German locale, and the trace is read by
+// scripts that expect "12.345".
+std::string millis(double ms)
+{
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, ms, std::chars_format::fixed, 3).ptr;
+    return std::string(text, end);
+}
+
 void writeTrace(const Trace &trace, double when)
 {
     const char *path = std::getenv("TINTRAVA_VIRTUAL_LAMP_LOG");
     if (!path || !*path)
         return;
-    char time[32];
-    std::snprintf(time, sizeof time, "%.3f", when);
+    const std::string time = millis(when);
 #if defined(_WIN32)
     const long pid = long(_getpid());
 #else
@@ -713,9 +723,7 @@ VL_EXPORT FT_STATUS D2XX_CALL FT_Read(FT_HANDLE ftHandle, void *lpBuffer, DWORD 
     }
     std::memcpy(lpBuffer, got.data(), got.size());
     *lpBytesReturned = DWORD(got.size());
-    char waited[32];
-    std::snprintf(waited, sizeof waited, "%.3f", nowMs() - start);
-    trace.result = "got=" + std::to_string(got.size()) + " waited=" + waited;
+    trace.result = "got=" + std::to_string(got.size()) + " waited=" + millis(nowMs() - start);
     trace.data = got;
     return finish(trace, FT_OK, traceDevice(bound));
 }

@@ -1,0 +1,110 @@
+"""The program as a normal user on a desktop runs it, for the end-to-end
+cases: from a folder it may not write to, with its own config folder.
+
+A test running as root (CI) starts the program as user nobody, since root may
+write anywhere and the folder's permissions would not count. Everything that
+user needs (the program, the virtual lamp, the trace) sits in the case's
+folder, readable by everyone.
+"""
+
+import os
+import shutil
+import subprocess
+
+from tintrava_e2e import Failure, Program, TEXT_LAMP, Trace, die_with_parent
+
+NOBODY = 65534
+
+
+def running_as_root():
+    return os.geteuid() == 0
+
+
+def user_folder(path, owned=False):
+    """A folder the program's user may enter and read; with owned=True also
+    one it may write to (its own)."""
+    os.makedirs(path, exist_ok=True)
+    os.chmod(path, 0o755)
+    if owned and running_as_root():
+        os.chown(path, NOBODY, NOBODY)
+
+
+def shared_case_folder(case, name):
+    """A folder in the case's temporary folder that the program's user can reach."""
+    os.chmod(case.tmp, 0o755)
+    path = os.path.join(case.tmp, name)
+    user_folder(path)
+    return path
+
+
+class UserProgram(Program):
+    """`executable` run with XDG_CONFIG_HOME=config_home and the virtual lamp;
+    as nobody when the test runs as root. my.conf beside the program is
+    conf_path; my.conf in the config folder is user_conf_path."""
+
+    def __init__(self, case, folder, executable, config_home, devices=TEXT_LAMP):
+        self.case = case
+        self.folder = folder
+        self.executable = executable
+        self.config_home = config_home
+        self.conf_path = os.path.join(os.path.dirname(executable), "my.conf")
+        self.user_conf_path = os.path.join(config_home, "tintrava", "my.conf")
+        self.devices_path = os.path.join(folder, "lamps.txt")
+        self.trace = Trace(os.path.join(folder, "trace.log"))
+        self.stderr_path = os.path.join(folder, "stderr.log")
+        self.process = None
+        self.lamp = os.path.join(folder, os.path.basename(case.args.lamp))
+        if not os.path.exists(self.lamp):
+            shutil.copy2(case.args.lamp, self.lamp)
+        self.set_devices(devices)
+        for path in (self.trace.path, self.stderr_path):
+            if not os.path.exists(path):
+                open(path, "w").close()
+            os.chmod(path, 0o666)
+
+    def start(self):
+        env = dict(os.environ)
+        for name in ("XAUTHORITY", "XDG_RUNTIME_DIR"):
+            env.pop(name, None)
+        env.update({
+            "QT_QPA_PLATFORM": "xcb",
+            "HOME": self.config_home,
+            "XDG_CONFIG_HOME": self.config_home,
+            "TINTRAVA_D2XX_LIBRARY": self.lamp,
+            "TINTRAVA_VIRTUAL_LAMP": self.devices_path,
+            "TINTRAVA_VIRTUAL_LAMP_LOG": self.trace.path,
+        })
+        command = [self.executable]
+        if running_as_root():
+            if not shutil.which("setpriv"):
+                raise Failure("setpriv is missing (Debian: util-linux)")
+            command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", *command]
+        with open(self.stderr_path, "ab") as err:
+            self.process = subprocess.Popen(command, cwd=self.folder, env=env, stdout=err, stderr=err,
+                                            preexec_fn=die_with_parent)
+        self.case.processes.append(self.process)
+        self.case.programs.append(self)
+        return self
+
+
+def window_icon_set(wid):
+    """Whether the window carries an icon for the task bar (_NET_WM_ICON)."""
+    result = subprocess.run(["xprop", "-id", str(wid), "-notype", "_NET_WM_ICON"],
+                            capture_output=True, text=True, timeout=30)
+    if result.returncode != 0:
+        raise Failure(f"xprop failed: {result.stderr.strip()} (Debian: x11-utils)")
+    return "=" in result.stdout and "not found" not in result.stdout
+
+
+def window_class(wid):
+    """The window's WM_CLASS: [instance, class]."""
+    result = subprocess.run(["xprop", "-id", str(wid), "-notype", "WM_CLASS"],
+                            capture_output=True, text=True, timeout=30)
+    if result.returncode != 0 or "=" not in result.stdout:
+        raise Failure(f"no WM_CLASS on window {wid}: {result.stdout.strip()} {result.stderr.strip()}")
+    return [part.strip().strip('"') for part in result.stdout.split("=", 1)[1].split(",")]
+
+
+def check_window_icon(wid, caption):
+    if not window_icon_set(wid):
+        raise Failure(f"window \"{caption}\" has no icon")
