@@ -196,13 +196,14 @@ bool readFileHead(const std::string &path, std::size_t limit, std::string &bytes
     errno = 0;
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        reason = errno == EACCES ? std::string("Keine Berechtigung.") : std::string(std::strerror(errno ? errno : EIO));
+        reason = errno == EACCES ? std::string("Keine Berechtigung zum Lesen.")
+                                 : "Lesefehler (" + std::string(std::strerror(errno ? errno : EIO)) + ")";
         return false;
     }
     bytes.assign(limit, '\0');
     in.read(bytes.data(), std::streamsize(limit));
     if (in.bad()) {
-        reason = "Lesefehler.";
+        reason = "Lesefehler (" + std::string(std::strerror(errno ? errno : EIO)) + ")";
         return false;
     }
     bytes.resize(std::size_t(in.gcount()));

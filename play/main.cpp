@@ -222,18 +222,21 @@ int playFile(const Options &options)
     if (!row)
         return ExitUsage;
 
-    // The file is checked completely before anything goes to the lamp.
+    // The file is checked completely before anything goes to the lamp; the
+    // messages are the window's.
     std::string bytes;
     std::string reason;
-    if (!play::readFileHead(options.file, SequenceReadLimit, bytes, reason)) {
-        complain("Die Datei " + quoted(options.file) + " konnte nicht gelesen werden: " + reason);
+    const auto refuse = [&](const std::string &why) {
+        complain("Die Datei " + quoted(options.file) + " konnte nicht ge\u00F6ffnet werden: " + why);
         return ExitBadFile;
-    }
+    };
+    if (!play::readFileHead(options.file, SequenceReadLimit, bytes, reason))
+        return refuse(reason);
+    if (bytes.size() > SequenceFileLimit)
+        return refuse("Die Datei ist gr\u00F6\u00DFer als 1 MiB.");
     const SequenceFileParse parsed = readSequenceFile(bytes);
-    if (!parsed.ok) {
-        complain("Die Datei " + quoted(options.file) + " ist keine g\u00FCltige Abfolge: " + parsed.error);
-        return ExitBadFile;
-    }
+    if (!parsed.ok)
+        return refuse(parsed.error);
     if (parsed.steps.empty()) {
         complain(quoted(options.file) + ": Es sind keine Farben f\u00FCr die Abfolge ausgew\u00E4hlt");
         return ExitBadFile;

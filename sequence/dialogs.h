@@ -18,6 +18,17 @@ public:
     virtual void showMessage(const std::string &text) = 0;
     // A failed file operation: caption "Tintrava", error icon, one "OK" button.
     virtual void showError(const std::string &text) = 0;
+    // A yes/no question: caption "Tintrava", buttons "Ja" and "Nein"; true
+    // for "Ja". Closing the box means "Nein".
+    virtual bool question(const std::string &text) = 0;
+    // The file dialogs: caption, a start (folder or file, may be empty) and
+    // filters as "Name (*.ext);;Name (*)". The chosen path, or empty when
+    // cancelled. Saving neither adds an extension nor asks before
+    // overwriting: the caller does both.
+    virtual std::string openFileName(const std::string &caption, const std::string &start,
+                                     const std::string &filters) = 0;
+    virtual std::string saveFileName(const std::string &caption, const std::string &start,
+                                     const std::string &filters) = 0;
 };
 
 // Caption of every message and error box.

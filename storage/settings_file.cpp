@@ -4,9 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+
+#include "storage/atomic_save.h"
 
 namespace tintrava {
 
@@ -17,12 +18,6 @@ QString g_configDirectory;
 QString readFailed(const QString &path, const QString &reason)
 {
     return QStringLiteral("Die Datei \u201E%1\u201C konnte nicht gelesen werden: %2")
-        .arg(QDir::toNativeSeparators(path), reason);
-}
-
-QString writeFailed(const QString &path, const QString &reason)
-{
-    return QStringLiteral("Die Datei \u201E%1\u201C konnte nicht geschrieben werden: %2")
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
@@ -124,31 +119,7 @@ bool writeConfigNumber(int number, QString *errorText)
 #endif
     const QByteArray content = QByteArray::number(number) + lineEnd;
 
-    QSaveFile file(path);
-    // Unbuffered, so that a failing write is seen here and not lost in the
-    // final flush, which the commit would not notice.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        if (errorText)
-            *errorText = writeFailed(path, file.errorString());
-        return false;
-    }
-    qint64 written = 0;
-    while (written < content.size()) {
-        const qint64 n = file.write(content.constData() + written, content.size() - written);
-        if (n <= 0) {
-            if (errorText)
-                *errorText = writeFailed(path, file.errorString());
-            file.cancelWriting();
-            return false;
-        }
-        written += n;
-    }
-    if (!file.commit()) {
-        if (errorText)
-            *errorText = writeFailed(path, file.errorString());
-        return false;
-    }
-    return true;
+    return saveFileAtomically(path, content, errorText);
 }
 
 } // namespace tintrava

@@ -22,7 +22,9 @@
 #include "lamp/protocols.h"
 #include "sequence/player.h"
 #include "ui/qt_dialogs.h"
+#include "sequence/sequence_files.h"
 #include "sequence/sequence_rules.h"
+#include "storage/sequence_storage.h"
 
 namespace {
 
@@ -138,6 +140,7 @@ TForm1::TForm1(QWidget *parent)
     Harwareanpassen1 = PopupMenu1->addAction(QStringLiteral("Harware anpassen"));
     Harwareanpassen1->setObjectName(QStringLiteral("Harwareanpassen1"));
     connect(Harwareanpassen1, &QAction::triggered, this, &TForm1::Harwareanpassen1Click);
+    setupSequenceFiles();
 
     Label1 = makeLabel(QStringLiteral("Verbindung:"), Panel25, 40, 344);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -258,6 +261,8 @@ void TForm1::activateOnce()
         return;
     m_activated = true;
     FormActivate();
+    if (!m_terminated && !m_startupFile.isEmpty())
+        openSequenceFile(m_startupFile);
 }
 
 void TForm1::FormShow()
@@ -301,6 +306,7 @@ void TForm1::FormActivate()
     if (m_form2 && m_form2->ShowModal() == mrOk)
         return;
     dialogs().showMessage(NoHardwareMessage);
+    m_terminated = true;
     if (hooks.terminate)
         hooks.terminate();
 }
@@ -379,6 +385,7 @@ void TForm1::Button5Click()
     Panel27->raise();
     Timer1->start();
     m_player->start();
+    updateFileActions();
 }
 
 void TForm1::Button4Click()
@@ -389,6 +396,7 @@ void TForm1::Button4Click()
     Button5->setEnabled(true);
     Panel27->hide();
     Timer1->stop();
+    updateFileActions();
     selectcolor(tintrava::ColourOff);
 }
 

@@ -17,14 +17,17 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QMenu;
+class QMimeData;
 class QPushButton;
 class QTimer;
 class TForm2;
 
 namespace tintrava {
 class Dialogs;
+class DiskSequenceStore;
 class LampCommander;
 class QtDialogs;
+class SequenceFiles;
 class SequencePlayer;
 }
 
@@ -74,6 +77,17 @@ public:
     // Whether the start-up check has run (it runs once per run).
     bool startupCheckDone() const { return m_activated; }
 
+    // Opens a sequence file into the grid (asks first when the grid holds
+    // unsaved steps; error box when it cannot be read). Does nothing while a
+    // sequence plays. True when the grid now holds the file's steps.
+    bool openSequenceFile(const QString &path);
+    // A file named on the command line: opened once the start-up check has
+    // passed.
+    void openAfterStartupCheck(const QString &path) { m_startupFile = path; }
+    tintrava::SequenceFiles &sequenceFiles() { return *m_files; }
+    // Whether a sequence plays (the overlay is up).
+    bool playing() const;
+
     // Palette, top to bottom.
     TPanel *Panel8, *Panel14, *Panel15, *Panel11, *Panel12, *Panel7, *Panel10, *Panel6, *Panel13,
         *Panel9, *Panel5, *Panel16;
@@ -89,6 +103,7 @@ public:
     QPushButton *Button4;
     QMenu *PopupMenu1;
     QAction *Harwareanpassen1;
+    QAction *AbfolgeOeffnen1, *AbfolgeSpeichern1, *LetzteAbfolgeLaden1;
     QTimer *Timer1, *Timer2;
 
 public slots:
@@ -102,11 +117,18 @@ public slots:
     void Button5Click();
     void StringGrid1DblClick();
     void Harwareanpassen1Click();
+    void AbfolgeOeffnen1Click();
+    void AbfolgeSpeichern1Click();
+    void LetzteAbfolgeLaden1Click();
     void Timer1Timer();
     void Timer2Timer();
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     struct PaletteEntry {
@@ -124,6 +146,11 @@ private:
     SettingsRead readSettings();
     void popupMenuAt(QWidget *widget, const QPoint &pos);
     void activateOnce();
+    // Menu entries, shortcuts and drops of sequence files (main_window_files.cpp).
+    void setupSequenceFiles();
+    void updateFileActions();
+    // The one local file a drag carries, or empty.
+    QString droppedFile(const QMimeData *data) const;
 
     std::vector<PaletteEntry> m_palette;
     std::unique_ptr<tintrava::LampCommander> m_commander;
@@ -133,4 +160,8 @@ private:
     tintrava::QtDialogs *m_qtDialogs;
     bool m_activationQueued = false;
     bool m_activated = false;
+    bool m_terminated = false;
+    std::unique_ptr<tintrava::DiskSequenceStore> m_store;
+    std::unique_ptr<tintrava::SequenceFiles> m_files;
+    QString m_startupFile;
 };

@@ -1,6 +1,8 @@
 #include "ui/qt_dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +33,30 @@ void showBox(const std::string &text, QMessageBox::Icon icon)
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
+}
+
+// Qt's own file dialog, so that it speaks German with the program's
+// translation whatever the desktop's dialogs would; the caller asks before
+// replacing a file and adds the extension.
+QString fileDialog(QFileDialog::AcceptMode mode, const std::string &caption, const std::string &start,
+                   const std::string &filters)
+{
+    QFileDialog dialog(boxParent(), QString::fromStdString(caption));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilters(QString::fromStdString(filters).split(QStringLiteral(";;")));
+    const QString startPath = QString::fromStdString(start);
+    if (!startPath.isEmpty()) {
+        const QFileInfo info(startPath);
+        dialog.setDirectory(info.absolutePath());
+        if (mode == QFileDialog::AcceptSave)
+            dialog.selectFile(info.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
 }
 
 } // namespace
@@ -99,6 +125,38 @@ void QtDialogs::showMessage(const std::string &text)
 void QtDialogs::showError(const std::string &text)
 {
     showBox(text, QMessageBox::Critical);
+}
+
+} // namespace tintrava
+
+namespace tintrava {
+
+bool QtDialogs::question(const std::string &text)
+{
+    QMessageBox box(boxParent());
+    box.setWindowTitle(QString::fromUtf8(ApplicationTitle));
+    box.setIcon(QMessageBox::Question);
+    box.setText(QString::fromStdString(text));
+    box.setTextFormat(Qt::PlainText);
+    QPushButton *yes = box.addButton(QStringLiteral("Ja"), QMessageBox::YesRole);
+    QPushButton *no = box.addButton(QStringLiteral("Nein"), QMessageBox::NoRole);
+    // Nothing is replaced by pressing Enter without reading.
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+std::string QtDialogs::openFileName(const std::string &caption, const std::string &start,
+                                    const std::string &filters)
+{
+    return fileDialog(QFileDialog::AcceptOpen, caption, start, filters).toStdString();
+}
+
+std::string QtDialogs::saveFileName(const std::string &caption, const std::string &start,
+                                    const std::string &filters)
+{
+    return fileDialog(QFileDialog::AcceptSave, caption, start, filters).toStdString();
 }
 
 } // namespace tintrava

@@ -41,6 +41,11 @@ public:
                          const std::string &defaultText) override;
     void showMessage(const std::string &text) override;
     void showError(const std::string &text) override;
+    bool question(const std::string &text) override;
+    std::string openFileName(const std::string &caption, const std::string &start,
+                             const std::string &filters) override;
+    std::string saveFileName(const std::string &caption, const std::string &start,
+                             const std::string &filters) override;
 
     static constexpr int MaxInputLength = 255;
 };

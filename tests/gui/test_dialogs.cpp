@@ -2,8 +2,11 @@
 // and the poller's own failure reports.
 #include <QtTest>
 
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
 
 #include "ui/fonts.h"
 #include "support/modal_poller.h"
@@ -22,6 +25,10 @@ private slots:
     void messageBox();
     void errorBox();
     void twoBoxesInARow();
+    void questionBox_data();
+    void questionBox();
+    void fileDialogs_data();
+    void fileDialogs();
     void pollerReportsMissingBox();
     void pollerClosesUnexpectedBox();
     void pollerReportsWrongBox();
@@ -113,6 +120,127 @@ void TestDialogs::twoBoxesInARow()
     dialogs.showMessage("eingegebener Wert ist ungültig");
     QVERIFY2(poller.finish(), qPrintable(poller.report()));
     QCOMPARE(answer, std::string("abc"));
+}
+
+void TestDialogs::questionBox_data()
+{
+    QTest::addColumn<QString>("answer");  // a button's text, or a key
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Ja") << "Ja" << true;
+    QTest::newRow("Nein") << "Nein" << false;
+    QTest::newRow("Enter means Nein") << "Return" << false;
+    QTest::newRow("Escape means Nein") << "Escape" << false;
+}
+
+void TestDialogs::questionBox()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, yes);
+    ModalPoller poller;
+    poller.expect(
+        "question",
+        [](QWidget *w) {
+            QStringList faults;
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (!box)
+                return QStringList{"not a message box: " + ModalPoller::describe(w)};
+            if (box->windowTitle() != "Tintrava")
+                faults << "caption " + box->windowTitle();
+            if (box->text() != "Trotzdem ersetzen?")
+                faults << "text " + box->text();
+            QStringList buttons;
+            for (QAbstractButton *b : box->buttons())
+                buttons << b->text();
+            if (buttons != QStringList{"Ja", "Nein"})
+                faults << "buttons " + buttons.join(',');
+            return faults;
+        },
+        [answer](QWidget *w) {
+            auto *box = static_cast<QMessageBox *>(w);
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == answer) {
+                    QTest::mouseClick(b, Qt::LeftButton);
+                    return;
+                }
+            QTest::keyClick(box, answer == "Return" ? Qt::Key_Return : Qt::Key_Escape);
+        });
+    QtDialogs dialogs;
+    const bool result = dialogs.question("Trotzdem ersetzen?");
+    QVERIFY2(poller.finish(), qPrintable(poller.report()));
+    QCOMPARE(result, yes);
+}
+
+// Qt's own file dialog, in German; what is typed comes back as typed: the
+// caller adds the extension and asks before replacing.
+void TestDialogs::fileDialogs_data()
+{
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<QString>("start");  // in the temporary folder
+    QTest::addColumn<QString>("typed");  // empty: cancelled
+    QTest::addColumn<QString>("result");
+    QTest::newRow("open") << false << "" << "a.tintrava" << "a.tintrava";
+    QTest::newRow("open cancelled") << false << "" << "" << "";
+    QTest::newRow("save, no extension") << true << "" << "neu" << "neu";
+    QTest::newRow("save over a file: no question here") << true << "a.tintrava" << "a.tintrava" << "a.tintrava";
+    QTest::newRow("save cancelled") << true << "a.tintrava" << "" << "";
+}
+
+void TestDialogs::fileDialogs()
+{
+    QFETCH(bool, save);
+    QFETCH(QString, start);
+    QFETCH(QString, typed);
+    QFETCH(QString, result);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile file(dir.filePath("a.tintrava"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString caption = save ? "Abfolge speichern" : "Abfolge öffnen";
+
+    ModalPoller poller;
+    poller.expect(
+        caption,
+        [&](QWidget *w) {
+            auto *dialog = qobject_cast<QFileDialog *>(w);
+            if (!dialog)
+                return QStringList{"not a file dialog: " + ModalPoller::describe(w)};
+            QStringList faults;
+            if (dialog->windowTitle() != caption)
+                faults << "caption " + dialog->windowTitle();
+            if (dialog->nameFilters() != QStringList{"Tintrava-Abfolgen (*.tintrava)", "CSV-Dateien (*.csv)", "Alle Dateien (*)"})
+                faults << "filters " + dialog->nameFilters().join(";;");
+            if (!dialog->testOption(QFileDialog::DontUseNativeDialog))
+                faults << "a native dialog";
+            if (dialog->acceptMode() != (save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen))
+                faults << "wrong mode";
+            if (QDir(dialog->directory()).canonicalPath() != QDir(dir.path()).canonicalPath())
+                faults << "starts in " + dialog->directory().path();
+            auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+            if (!edit)
+                faults << "no file name field";
+            else if (save && edit->text() != QFileInfo(start).fileName())
+                faults << "name field holds " + edit->text();
+            return faults;
+        },
+        [typed](QWidget *w) {
+            auto *dialog = static_cast<QFileDialog *>(w);
+            if (typed.isEmpty()) {
+                QTest::keyClick(dialog, Qt::Key_Escape);
+                return;
+            }
+            auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+            edit->setText(typed);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+    QtDialogs dialogs;
+    const std::string startPath = (start.isEmpty() ? dir.path() + "/" : dir.filePath(start)).toStdString();
+    const std::string filters = "Tintrava-Abfolgen (*.tintrava);;CSV-Dateien (*.csv);;Alle Dateien (*)";
+    const std::string chosen = save ? dialogs.saveFileName(caption.toStdString(), startPath, filters)
+                                    : dialogs.openFileName(caption.toStdString(), startPath, filters);
+    // Anything else (Qt's own "replace?" question) would be an unexpected box.
+    QVERIFY2(poller.finish(), qPrintable(poller.report()));
+    QCOMPARE(QString::fromStdString(chosen), result.isEmpty() ? QString() : dir.filePath(result));
 }
 
 void TestDialogs::pollerReportsMissingBox()

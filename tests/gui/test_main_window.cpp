@@ -216,8 +216,13 @@ void TestMainWindow::initialState()
     QVERIFY(f.Timer2->isActive());
     for (QPushButton *b : {f.Button1, f.Button2, f.Button3, f.Button5})
         QVERIFY(b->isEnabled());
-    QCOMPARE(f.PopupMenu1->actions().size(), 1);
-    QCOMPARE(f.Harwareanpassen1->text(), QString("Harware anpassen"));
+    // "Harware anpassen", then after a separator the sequence file entries.
+    QStringList menu;
+    for (const QAction *a : f.PopupMenu1->actions())
+        menu << (a->isSeparator() ? QString("-") : a->text());
+    QCOMPARE(menu, (QStringList{"Harware anpassen", "-", "Abfolge öffnen…", "Abfolge speichern…",
+                                "Letzte Abfolge laden"}));
+    QCOMPARE(f.PopupMenu1->actions().constFirst(), f.Harwareanpassen1);
 }
 
 void TestMainWindow::palette_data()

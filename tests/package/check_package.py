@@ -46,6 +46,7 @@ INSTALLED = [
     f"share/icons/hicolor/scalable/apps/{APP_ID}.svg",
     *[f"share/icons/hicolor/{s}x{s}/apps/{APP_ID}.png" for s in ICON_SIZES],
     f"share/metainfo/{APP_ID}.metainfo.xml",
+    f"share/mime/packages/{APP_ID}.xml",
     "lib/udev/rules.d/60-tintrava.rules",
     "share/man/man1/tintrava.1.gz",
     "share/man/man1/tintrava-play.1.gz",
@@ -119,6 +120,17 @@ def check_installed(prefix):
     for key in ("Name", "Name[de]", "Comment", "Comment[de]"):
         if not entry.get(key):
             raise Failure(f"the menu entry has no {key}")
+    # A double-click on a sequence file opens it in Tintrava: the entry takes
+    # files and names the type the installed MIME package defines.
+    if "%F" not in entry["Exec"].split()[1:]:
+        raise Failure(f"Exec={entry['Exec']} takes no files")
+    with open(os.path.join(prefix, f"share/mime/packages/{APP_ID}.xml"), encoding="utf-8") as f:
+        mime_xml = f.read()
+    for mime_type in filter(None, entry.get("MimeType", "").split(";")):
+        if f'type="{mime_type}"' not in mime_xml:
+            raise Failure(f"MimeType {mime_type} of the menu entry is not defined by the installed MIME package")
+    if not entry.get("MimeType"):
+        raise Failure("the menu entry names no MIME type")
 
     with open(metainfo_path, encoding="utf-8") as f:
         metainfo = f.read()

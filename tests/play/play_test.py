@@ -236,7 +236,11 @@ def case_bad_files(rig):
     check(rc == 1, f"status {rc} for a bad file")
     check("Zeile 3" in err and "14" in err and "kaputt.tintrava" in err, f"stderr: {err!r}")
     rc, out, err = rig.run("--modell", "3", os.path.join(rig.work, "fehlt.tintrava"))
-    check(rc == 1 and "konnte nicht gelesen werden" in err, f"status {rc}, stderr {err!r} for a missing file")
+    check(rc == 1 and "konnte nicht geöffnet werden: Die Datei gibt es nicht." in err,
+          f"status {rc}, stderr {err!r} for a missing file")
+    big = rig.file("gross.tintrava", HEADER + "5;Orange;0\r\n" * 100_000)
+    rc, out, err = rig.run("--modell", "3", big)
+    check(rc == 1 and "1 MiB" in err, f"status {rc}, stderr {err!r} for a file over 1 MiB")
     rc, out, err = rig.run("--modell", "3", rig.file("leer.tintrava", HEADER))
     check(rc == 1 and "keine Farben" in err, f"status {rc}, stderr {err!r} for a file without steps")
     check(rig.calls() == [], f"the driver was called: {rig.calls()[:3]}")

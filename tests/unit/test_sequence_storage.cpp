@@ -1,0 +1,185 @@
+// Sequence files on disk: what is refused before or while reading and with
+// which sentence, the atomic save (a failed save keeps the old file), and the
+// name a save gets when typed without extension.
+#include <QtTest>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
+#include "sequence/sequence_files.h"
+#include "storage/sequence_storage.h"
+#include "storage/settings_file.h"
+
+namespace {
+
+const QByteArray Good = "\xEF\xBB\xBF" "FarbNr;Bezeichnung;Minuten\r\n5;Orange;10\r\n13;442 nm;5\r\n";
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(data), data.size());
+}
+
+QByteArray fileContents(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return f.readAll();
+}
+
+QString opened(const QString &path)
+{
+    return QString("Die Datei \u201E%1\u201C konnte nicht ge\u00F6ffnet werden: ").arg(QDir::toNativeSeparators(path));
+}
+
+} // namespace
+
+class TestSequenceStorage : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void loadsAFile()
+    {
+        const QString path = m_dir->filePath("a.tintrava");
+        writeFile(path, Good);
+        const auto loaded = tintrava::loadSequenceFile(path);
+        QVERIFY2(loaded.ok, qPrintable(loaded.errorText));
+        QCOMPARE(loaded.steps.size(), size_t(2));
+        QCOMPARE(loaded.steps[1].name, std::string("442 nm"));
+        QCOMPARE(loaded.steps[1].minutes, 5);
+    }
+
+    // Each refusal names the file and says what is wrong, in German.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing" << "Die Datei gibt es nicht.";
+        QTest::newRow("folder") << "folder" << "Das ist ein Ordner.";
+        QTest::newRow("bad line") << "bad line" << "Zeile 3: unbekannte Farbnummer \u201E14\u201C";
+        QTest::newRow("over 1 MiB") << "big" << "Die Datei ist gr\u00F6\u00DFer als 1 MiB.";
+#ifdef Q_OS_LINUX
+        QTest::newRow("pipe") << "pipe" << "Das ist keine gew\u00F6hnliche Datei.";
+#endif
+    }
+    void refusals()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = m_dir->filePath("x.tintrava");
+        if (kind == "folder") {
+            QVERIFY(QDir(m_dir->path()).mkdir("x.tintrava"));
+        } else if (kind == "bad line") {
+            writeFile(path, "FarbNr;Bezeichnung;Minuten\n1;Rot;1\n14;Rot;1\n");
+        } else if (kind == "big") {
+            // Sparse: the limit is checked before reading, so this costs nothing.
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.resize(qint64(64) * 1024 * 1024));
+        } else if (kind == "pipe") {
+#ifdef Q_OS_LINUX
+            // Opening a pipe for reading would wait for a writer forever.
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
+        }
+        const auto loaded = tintrava::loadSequenceFile(path);
+        QVERIFY(!loaded.ok);
+        QCOMPARE(loaded.errorText, opened(path) + reason);
+    }
+
+    void exactlyTheLimitIsRead()
+    {
+        const QString path = m_dir->filePath("limit.tintrava");
+        QByteArray bytes = "FarbNr;Bezeichnung;Minuten\n";
+        bytes += QByteArray(qsizetype(tintrava::SequenceFileLimit) - bytes.size(), '\n');
+        writeFile(path, bytes);
+        QVERIFY2(tintrava::loadSequenceFile(path).ok, qPrintable(tintrava::loadSequenceFile(path).errorText));
+        writeFile(path, bytes + "\n");
+        QCOMPARE(tintrava::loadSequenceFile(path).errorText,
+                 opened(path) + "Die Datei ist gr\u00F6\u00DFer als 1 MiB.");
+    }
+
+    void savesTheWrittenForm()
+    {
+        const QString path = m_dir->filePath("s.tintrava");
+        writeFile(path, "old");
+        QString error;
+        QVERIFY(tintrava::saveSequenceFile(path, {{5, "Orange", 10}, {13, "442 nm", 5}}, &error));
+        QCOMPARE(fileContents(path), Good);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"s.tintrava"});
+    }
+
+    void lastSequenceBesideMyConf()
+    {
+        tintrava::setConfigDirectory(m_dir->path());
+        QCOMPARE(tintrava::lastSequenceFilePath(), m_dir->filePath("letzte-abfolge.tintrava"));
+        QCOMPARE(QFileInfo(tintrava::lastSequenceFilePath()).absolutePath(),
+                 QFileInfo(tintrava::configFilePath()).absolutePath());
+        tintrava::setConfigDirectory(QString());
+    }
+
+#ifdef Q_OS_LINUX
+    // The disk refuses the new contents (a file size limit, which binds root
+    // too): the error names the file and the old file survives whole.
+    void failedSaveKeepsOldFile()
+    {
+        const QString path = m_dir->filePath("s.tintrava");
+        writeFile(path, Good);
+        struct rlimit old {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit tiny = old;
+        tiny.rlim_cur = 10;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+        QString error;
+        const bool saved = tintrava::saveSequenceFile(path, {{1, "Rot", 1}, {2, "Grün", 2}}, &error);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+
+        QVERIFY(!saved);
+        QVERIFY2(error.startsWith(QString("Die Datei \u201E%1\u201C konnte nicht geschrieben werden: ").arg(path)),
+                 qPrintable(error));
+        QCOMPARE(fileContents(path), Good);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"s.tintrava"});
+    }
+#endif
+
+    void defaultExtension_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("no extension") << "/a/abfolge" << "/a/abfolge.tintrava";
+        QTest::newRow("tintrava") << "/a/abfolge.tintrava" << "/a/abfolge.tintrava";
+        QTest::newRow("csv") << "/a/abfolge.csv" << "/a/abfolge.csv";
+        QTest::newRow("other extension") << "/a/abfolge.txt" << "/a/abfolge.txt";
+        QTest::newRow("dot in a folder only") << "/a.b/abfolge" << "/a.b/abfolge.tintrava";
+        QTest::newRow("hidden file") << "/a/.abfolge" << "/a/.abfolge.tintrava";
+        QTest::newRow("trailing dot") << "/a/abfolge." << "/a/abfolge.tintrava";
+    }
+    void defaultExtension()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        QCOMPARE(QString::fromStdString(tintrava::withDefaultExtension(typed.toStdString())), saved);
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_MAIN(TestSequenceStorage)
+#include "test_sequence_storage.moc"
