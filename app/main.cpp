@@ -1,18 +1,24 @@
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/command_line.h"
 #include "ui/fonts.h"
+#include "ui/graphical_session.h"
 #include "ui/hardware_dialog.h"
 #include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/d2xx/libftdi_binding.h"
 #include "ui/main_window.h"
+#include "ui/qt_dialogs.h"
+#include "ui/single_instance.h"
 
 namespace {
 
@@ -31,10 +37,41 @@ void print(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// Qt ends a failed start of its window system with an abort, a core dump and
+// the advice to reinstall. The probe before it catches the usual causes; what
+// it cannot see (a display that refuses us) ends here, with Qt's own warnings
+// above this line and an ordinary exit status.
+QtMessageHandler g_qtMessageHandler = nullptr;
+
+void startupMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type != QtFatalMsg) {
+        if (g_qtMessageHandler)
+            g_qtMessageHandler(type, context, message);
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+        return;
+    }
+    // Qt's text for a platform that failed ends in the advice to reinstall,
+    // which would mislead; its warnings before have named the cause.
+    if (!message.contains(QLatin1String("platform plugin")))
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+    std::fprintf(stderr, "tintrava: Die grafische Oberfl\u00E4che konnte nicht gestartet werden "
+                         "(siehe die Meldungen davor).\n");
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+#ifdef SIGXFSZ
+    // A save beyond a file-size limit (ulimit -f) must fail like any other
+    // write and show its error box, not end the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+
     // --help and --version answer without a window system. A command line
     // that also carries Qt's own options (-platform, -style) is understood
     // only once QApplication has taken those out, below.
@@ -49,7 +86,15 @@ int main(int argc, char **argv)
         }
     }
 
+    const std::string noSession = tintrava::missingGraphicalSession(argc, argv);
+    if (!noSession.empty()) {
+        std::fprintf(stderr, "tintrava: %s\n", noSession.c_str());
+        return 1;
+    }
+
+    g_qtMessageHandler = qInstallMessageHandler(startupMessageHandler);
     QApplication app(argc, argv);
+    qInstallMessageHandler(g_qtMessageHandler);
     const tintrava::CommandLine commandLine = tintrava::parseCommandLine(QApplication::arguments());
     switch (commandLine.action) {
     case tintrava::CommandLine::Help:
@@ -79,6 +124,18 @@ int main(int argc, char **argv)
 
     tintrava::setupFonts();
 
+    // One copy per user: a second one would fight the first over the lamp.
+    tintrava::SingleInstance singleInstance;
+    {
+        tintrava::QtDialogs boxes;
+        QString lockWarning;
+        const bool first = tintrava::startOnlyOnce(singleInstance, boxes, QCoreApplication::arguments(),
+                                                   QDir::currentPath(), &lockWarning);
+        reportStartupWarning(lockWarning.toStdString());
+        if (!first)
+            return 0;
+    }
+
     // The driver is chosen once; a misconfigured one is reported here and
     // leaves the lamp unreachable rather than silently using another.
     std::string driverWarning;
@@ -94,6 +151,24 @@ int main(int argc, char **argv)
     form1.setForm2(&form2);
     if (!commandLine.file.isEmpty())
         form1.openAfterStartupCheck(commandLine.file);
+
+    // A later start asks this copy to come to the front (if the window
+    // system lets it) and may hand over files; openHandedFile is where those
+    // are opened.
+    singleInstance.bringToFront = [&form1] {
+        if (form1.isMinimized())
+            form1.showNormal();
+        form1.raise();
+        form1.activateWindow();
+        // A modal box in front of the window comes along.
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            modal->raise();
+            modal->activateWindow();
+        }
+    };
+    // Files a later start names are opened here, with the same questions and
+    // error boxes as any other opening.
+    singleInstance.openHandedFile = [&form1](const QString &path) { form1.openSequenceFile(path); };
 
     form1.show();
     return app.exec();

@@ -11,12 +11,15 @@ namespace tintrava {
 
 std::string formatDuration(DayTime days)
 {
-    const double ms = std::round(std::fabs(days) * 86400000.0);
-    const std::int64_t msOfDay = static_cast<std::int64_t>(std::fmod(ms, 86400000.0));
-    const std::int64_t seconds = msOfDay / 1000;
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", int(seconds / 3600), int(seconds / 60 % 60),
-                  int(seconds % 60));
+    // Hours are not wrapped at a day: a step of 25 hours shows 25:00:00, and
+    // even the sum of many steps of 2147483647 minutes keeps all its hours.
+    double ms = std::round(std::fabs(days) * 86400000.0);
+    if (!(ms < 9.0e18)) // beyond any sum of steps; also NaN
+        ms = 9.0e18;
+    const std::int64_t seconds = static_cast<std::int64_t>(ms / 1000.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld:%02d:%02d", static_cast<long long>(seconds / 3600),
+                  int(seconds / 60 % 60), int(seconds % 60));
     return text;
 }
 

@@ -14,8 +14,9 @@ namespace tintrava {
 using DayTime = double;
 
 
-// A duration in days as a 24-hour "hh:mm:ss": rounded to whole milliseconds,
-// whole days dropped, a negative value shown by its magnitude, seconds truncated.
+// A duration in days as "hh:mm:ss": rounded to whole milliseconds, all its
+// hours shown (25:00:57 for more than a day), a negative value shown by its
+// magnitude, seconds truncated.
 std::string formatDuration(DayTime days);
 
 class SequencePlayer {

@@ -108,7 +108,7 @@ bool writeConfigNumber(int number, QString *errorText)
     // The first save of an installed program creates its config folder.
     if (g_configDirectory.isEmpty() && dir == userConfigDirectory() && !QDir().mkpath(dir)) {
         if (errorText)
-            *errorText = writeFailed(path, QStringLiteral("Der Ordner \u201E%1\u201C konnte nicht angelegt werden.")
+            *errorText = writeFailedText(path, QStringLiteral("Der Ordner \u201E%1\u201C konnte nicht angelegt werden.")
                                                .arg(QDir::toNativeSeparators(dir)));
         return false;
     }

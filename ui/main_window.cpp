@@ -299,9 +299,10 @@ TForm1::SettingsRead TForm1::readSettings()
 
 void TForm1::FormActivate()
 {
-    // A file that cannot be read ends the check with its error box: the
-    // program runs on without a lamp model until one is saved.
-    if (readSettings() != SettingsRead::Invalid)
+    // A file that cannot be read has shown its error box; like an invalid
+    // file it leaves no lamp model, and the lamp must never be driven with a
+    // model nobody chose, so the user is asked as for an invalid file.
+    if (readSettings() == SettingsRead::Valid)
         return;
     if (m_form2 && m_form2->ShowModal() == mrOk)
         return;

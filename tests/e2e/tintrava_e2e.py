@@ -328,17 +328,27 @@ class Program:
             f.write(content)
         os.replace(self.devices_path + ".new", self.devices_path)
 
-    def start(self):
-        env = dict(os.environ)
-        env.update({
+    def start(self, *args, env=None):
+        """Starts the program with args; env entries are added to (or, set
+        to None, removed from) its environment."""
+        full_env = dict(os.environ)
+        full_env.update({
             "QT_QPA_PLATFORM": "xcb",
             "TINTRAVA_D2XX_LIBRARY": self.case.args.lamp,
             "TINTRAVA_VIRTUAL_LAMP": self.devices_path,
             "TINTRAVA_VIRTUAL_LAMP_LOG": self.trace.path,
+            # The program runs once per user and keeps its lock there; each
+            # case has its own, so cases and other runs never see each other.
+            "XDG_RUNTIME_DIR": self.case.runtime_dir(),
         })
+        for name, value in (env or {}).items():
+            if value is None:
+                full_env.pop(name, None)
+            else:
+                full_env[name] = value
         with open(self.stderr_path, "ab") as err:
-            self.process = subprocess.Popen([self.executable], cwd=self.folder, env=env, stdout=err, stderr=err,
-                                            preexec_fn=die_with_parent)
+            self.process = subprocess.Popen([self.executable, *args], cwd=self.folder, env=full_env, stdout=err,
+                                            stderr=err, preexec_fn=die_with_parent)
         self.case.processes.append(self.process)
         return self
 
@@ -459,6 +469,12 @@ class Case:
         self.processes = []
         self.programs = []
         self.tmp = None
+
+    def runtime_dir(self):
+        """The case's XDG_RUNTIME_DIR, private to this user as the real one is."""
+        path = os.path.join(self.tmp, "runtime")
+        os.makedirs(path, mode=0o700, exist_ok=True)
+        return path
 
     def program(self, conf="3\n", devices=TEXT_LAMP, folder=None):
         if folder is None:

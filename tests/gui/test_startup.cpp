@@ -170,11 +170,11 @@ void TestStartup::unreadableFile()
 
 void TestStartup::startupCheck_data()
 {
-    QTest::addColumn<QString>("file");      // "missing", "folder" or the contents
+    QTest::addColumn<QString>("file");      // "missing", "folder", "fifo" or the contents
     QTest::addColumn<QString>("answer");    // "" no dialog expected, "save N", "cancel", "close"
     QTest::addColumn<bool>("terminated");
     QTest::addColumn<int>("row");
-    QTest::addColumn<QString>("fileAfter"); // contents afterwards, "folder" or "missing"
+    QTest::addColumn<QString>("fileAfter"); // contents afterwards, "folder", "fifo" or "missing"
     QTest::addColumn<int>("errors");
 
     QTest::newRow("valid file: no dialog") << "3\n" << "" << false << 3 << "3\n" << 0;
@@ -187,7 +187,14 @@ void TestStartup::startupCheck_data()
     QTest::newRow("5, declined") << "5\n" << "cancel" << true << 5 << "5\n" << 0;
     QTest::newRow("empty, window closed") << "" << "close" << true << -1 << "" << 0;
     QTest::newRow("'3 ', declined") << "3 \n" << "cancel" << true << -1 << "3 \n" << 0;
-    QTest::newRow("unreadable: error only, runs on") << "folder" << "" << false << -1 << "folder" << 1;
+    // A file that cannot be read shows its error, then asks like an invalid one:
+    // no lamp model is ever used that nobody chose.
+    QTest::newRow("unreadable folder: error, declined") << "folder" << "cancel" << true << -1 << "folder" << 1;
+    QTest::newRow("unreadable folder: error, window closed") << "folder" << "close" << true << -1 << "folder" << 1;
+#ifdef Q_OS_UNIX
+    QTest::newRow("unreadable pipe: error, declined") << "fifo" << "cancel" << true << -1 << "fifo" << 1;
+    QTest::newRow("unreadable pipe: error, saved") << "fifo" << "save 2" << false << 3 << "3\n" << 1;
+#endif
 }
 
 void TestStartup::startupCheck()
@@ -201,6 +208,10 @@ void TestStartup::startupCheck()
 
     if (file == "folder")
         QVERIFY(QDir(m_dir->path()).mkdir("my.conf"));
+#ifdef Q_OS_UNIX
+    else if (file == "fifo")
+        QCOMPARE(mkfifo(QFile::encodeName(confPath()).constData(), 0600), 0);
+#endif
     else if (file != "missing")
         writeFile(confPath(), file.toUtf8());
 
@@ -237,6 +248,8 @@ void TestStartup::startupCheck()
     QCOMPARE(tintrava::HardwareRow, row);
     if (fileAfter == "folder")
         QVERIFY(QFileInfo(confPath()).isDir());
+    else if (fileAfter == "fifo")
+        QVERIFY(!QFileInfo(confPath()).isFile() && QFileInfo::exists(confPath()));
     else if (fileAfter == "missing")
         QVERIFY(!QFileInfo::exists(confPath()));
     else
@@ -286,19 +299,25 @@ void TestStartup::declineWithRealBoxes()
     QCOMPARE(terminations, 1);
 }
 
+// The real boxes in their order: the read error, the hardware dialog, and
+// after declining it the closing message.
 void TestStartup::readErrorWithRealBox()
 {
     QVERIFY(QDir(m_dir->path()).mkdir("my.conf"));
     TForm1 form;
     TForm2 form2;
     form.setForm2(&form2);
-    form.hooks.terminate = [] { QFAIL("terminated"); };
+    int terminations = 0;
+    form.hooks.terminate = [&] { ++terminations; };
 
     ModalPoller poller;
     poller.expectError(QString("Die Datei \u201E%1\u201C konnte nicht gelesen werden: ").arg(QDir::toNativeSeparators(confPath())));
+    poller.expect("Form2", isForm2, [](QWidget *w) { QTest::mouseClick(static_cast<TForm2 *>(w)->Button2, Qt::LeftButton); });
+    poller.expectMessage(ClosingMessage);
     form.show();
     QTRY_VERIFY(form.startupCheckDone());
     QVERIFY2(poller.finish(), qPrintable(poller.report()));
+    QCOMPARE(terminations, 1);
     QCOMPARE(tintrava::HardwareRow, -1);
 }
 

@@ -90,10 +90,15 @@ private slots:
         QTest::newRow("just below a minute") << 59.9994 * Second << "00:00:59";
         QTest::newRow("4:59") << 299.5 * Second << "00:04:59";
         QTest::newRow("hours") << (13 * 60 + 5) * Minute << "13:05:00";
-        QTest::newRow("whole days dropped") << 1.0 + 90 * Minute << "01:30:00";
-        QTest::newRow("exactly one day") << 1.0 << "00:00:00";
+        QTest::newRow("just below a day") << 1.0 - Second << "23:59:59";
+        QTest::newRow("exactly one day") << 1.0 << "24:00:00";
+        QTest::newRow("more than a day keeps its hours") << 1.0 + 90 * Minute << "25:30:00";
+        QTest::newRow("1501 minutes, 3 s gone") << 1501 * Minute - 3 * Second << "25:00:57";
+        QTest::newRow("100 days") << 100.0 + 59 * Second << "2400:00:59";
         QTest::newRow("negative by magnitude") << -5 * Minute << "00:05:00";
-        QTest::newRow("huge") << 2147483647.0 * 3 / 1440.0 << "06:21:00";
+        QTest::newRow("negative beyond a day") << -(1.0 + 5 * Minute) << "24:05:00";
+        QTest::newRow("largest step") << 2147483647.0 / 1440.0 << "35791394:07:00";
+        QTest::newRow("three largest steps") << 2147483647.0 * 3 / 1440.0 << "107374182:21:00";
     }
     void formatDuration()
     {
@@ -233,9 +238,10 @@ private slots:
         Rig rig(steps);
         rig.start();
         rig.tickAfter(Second);
-        // Four steps of 2147483647 minutes: 8589934588 minutes in all, which is
-        // 508 minutes past whole days. Summed in 32 bits it would wrap.
-        QCOMPARE(rig.label9, QString("Gesamtrestdauer: 08:28:00"));
+        // Four steps of 2147483647 minutes: 8589934588 minutes in all, which
+        // summed in 32 bits would wrap; every hour of it is shown.
+        QCOMPARE(rig.label4, QString("Restdauer dieser Farbe: 35791394:07:00"));
+        QCOMPARE(rig.label9, QString("Gesamtrestdauer: 143165576:28:00"));
     }
 
     // A clock put back moves the step's end along with it.

@@ -1,0 +1,296 @@
+#!/usr/bin/env python3
+"""End-to-end cases of the real program where the world is unkind: a second
+start, a lock left by a killed copy, no display, a file-size limit, a
+"my.conf" that cannot be read.
+
+    faults_e2e.py CASE --program PATH --lamp PATH
+"""
+
+import os
+import re
+import resource
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tintrava_e2e import *  # noqa: E402,F401,F403
+from tintrava_e2e import Failure, MAIN_CAPTION, window_geometry, MODEL_ITEM_X, MODEL_ITEMS_Y, SAVE_BUTTON, DECLINE_BUTTON  # noqa: E402
+from tintrava_e2e import click, colour_writes, die_with_parent, focus, main, wait_for, xdotool  # noqa: E402
+
+BOX = "Tintrava"  # caption of the program's message and error boxes
+LOCK = "io.github.tintrava.Tintrava.lock"
+
+
+def confirm_box(program):
+    """Answers the program's message box with Return."""
+    box = program.window(BOX)
+    focus(box)
+    xdotool("key", "Return")
+    return box
+
+
+def wait_end(program, timeout=20.0):
+    wait_for("the program to end", lambda: not program.running(), timeout)
+    return program.process.returncode
+
+
+def stderr_of(program):
+    with open(program.stderr_path, encoding="utf-8", errors="replace") as f:
+        return f.read()
+
+
+def check_still_running(program, wid):
+    """The program lives on and its event loop runs: the discovery timer
+    lists the devices twice more."""
+    before = len(program.calls())
+    program.wait_calls("the first copy's discovery timer to go on",
+                       lambda cs: len([c for c in cs[before:] if c.call == "FT_ListDevices"]) >= 2)
+    if wid not in program.windows(MAIN_CAPTION):
+        raise Failure("the first copy's main window is gone")
+
+
+def stacking():
+    """The root window's children, top-most first."""
+    out = subprocess.run(["xwininfo", "-root", "-children"], capture_output=True, text=True, timeout=30).stdout
+    return [int(m.group(1), 16) for m in re.finditer(r"^\s+(0x[0-9a-f]+) ", out, re.M)]
+
+
+def above(upper, lower):
+    order = stacking()
+    return upper in order and lower in order and order.index(upper) < order.index(lower)
+
+
+def cover(case, wid):
+    """Puts another program's window over the main window."""
+    x, y, w, h = window_geometry(wid)
+    other = subprocess.Popen(["xmessage", "-geometry", f"{w + 40}x{h + 40}+{max(x - 20, 0)}+{max(y - 20, 0)}",
+                              "Ein anderes Programm"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             preexec_fn=die_with_parent)
+    case.processes.append(other)
+
+    def found():
+        if other.poll() is not None:
+            raise Failure(f"xmessage ended with exit status {other.returncode}")
+        # xmessage does not name its process on its window; the class will do.
+        out = xdotool("search", "--onlyvisible", "--class", "^Xmessage$", check=False)
+        return [int(w) for w in out.split()]
+    covering = wait_for("the covering window", found)[0]
+    wait_for("the covering window above the main window", lambda: above(covering, wid))
+    return covering
+
+
+def second_start_is_refused(case, first, first_wid):
+    """A second start shows "Tintrava läuft bereits." and ends with status 0,
+    without ever touching the lamp; the first copy runs on."""
+    second = case.program(conf="3\n").start("Abfolge.tin")
+    box = confirm_box(second)
+    status = wait_end(second)
+    print(f"second start: box {box}, exit status {status}")
+    if status != 0:
+        raise Failure(f"the second start ended with exit status {status}\n{stderr_of(second)}")
+    if second.calls():
+        raise Failure(f"the second start used the lamp driver: {second.calls()[:3]}")
+    if first.windows(BOX):
+        raise Failure("the first copy shows a box after the second start")
+    check_still_running(first, first_wid)
+
+
+def case_second_start(case):
+    """Two starts by one user: the second shows its box and ends, the first
+    comes to the front, keeps running and keeps the lamp; a third start is
+    refused the same way."""
+    first = case.program(conf="3\n").start()
+    wid = first.main_window()
+    covering = cover(case, wid)
+    second_start_is_refused(case, first, wid)
+    # Without a window manager nothing stands between the program and the
+    # X server, so its raise takes effect.
+    if not above(wid, covering):
+        raise Failure("the running copy did not come to the front at the second start")
+    second_start_is_refused(case, first, wid)
+
+
+def case_stale_lock(case):
+    """A copy killed outright leaves its lock behind; the next start takes it
+    over and runs, and then itself keeps a further start out."""
+    first = case.program(conf="3\n").start()
+    first.main_window()
+    lock = os.path.join(case.runtime_dir(), LOCK)
+    if not os.path.exists(lock):
+        raise Failure(f"the running program holds no lock at {lock}")
+    first.process.send_signal(signal.SIGKILL)
+    first.process.wait()
+    if not os.path.exists(lock):
+        raise Failure("the killed copy's lock is gone; the case tests nothing")
+
+    again = case.program(conf="3\n").start()
+    wid = again.main_window()
+    if again.windows(BOX):
+        raise Failure("the start after a killed copy shows a box")
+    with open(lock) as f:
+        holder = int(f.readline())
+    if holder != again.pid:
+        raise Failure(f"the lock names pid {holder}, not the running copy {again.pid}")
+    second_start_is_refused(case, again, wid)
+
+
+def check_no_session(program, expected):
+    status = wait_end(program)
+    err = stderr_of(program)
+    print(f"exit status {status}; standard error:\n{err.strip()}")
+    if status != 1:
+        raise Failure(f"exit status {status}, expected 1 (a negative status is a signal: {status < 0})")
+    for text in expected:
+        if text not in err:
+            raise Failure(f"standard error lacks {text!r}")
+    if "Reinstalling" in err or "core dumped" in err:
+        raise Failure("Qt's abort came through")
+    if program.calls():
+        raise Failure("the program used the lamp driver without a display")
+
+
+def case_no_display(case):
+    """Neither DISPLAY nor WAYLAND_DISPLAY: a German sentence and exit status 1.
+    The offscreen platform needs no display and starts all the same."""
+    unset = {"DISPLAY": None, "WAYLAND_DISPLAY": None, "QT_QPA_PLATFORM": None}
+    program = case.program(conf="3\n").start(env=unset)
+    check_no_session(program, ["tintrava: Keine grafische Sitzung gefunden",
+                               "weder DISPLAY noch WAYLAND_DISPLAY ist gesetzt"])
+
+    program = case.program(conf="3\n").start(env=dict(unset, QT_QPA_PLATFORM="offscreen"))
+    program.wait_calls("the offscreen copy's first device listing",
+                       lambda cs: any(c.call == "FT_ListDevices" for c in cs))
+    time.sleep(1.0)
+    if not program.running():
+        raise Failure(f"the offscreen copy ended (status {program.process.returncode}):\n{stderr_of(program)}")
+    program.stop()
+
+
+def free_display_number():
+    for n in range(399, 100, -1):
+        if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+            continue
+        with socket.socket() as s:
+            if s.connect_ex(("127.0.0.1", 6000 + n)) != 0:
+                return n
+    raise Failure("no free X display number")
+
+
+def case_unreachable_display(case):
+    """DISPLAY names a display that is not there, then one whose port answers
+    but is no X server: both end with a German sentence and exit status 1
+    instead of Qt's abort."""
+    n = free_display_number()
+    program = case.program(conf="3\n").start(env={"DISPLAY": f":{n}", "WAYLAND_DISPLAY": None})
+    check_no_session(program, [f"tintrava: Keine grafische Sitzung gefunden: die X-Anzeige \u201E:{n}\u201C "
+                               "ist nicht erreichbar"])
+
+    # Something listens on the display's port and hangs up at once.
+    server = socket.socket()
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind(("127.0.0.1", 6000 + n))
+    server.listen(8)
+
+    def hang_up():
+        while True:
+            try:
+                conn, _ = server.accept()
+            except OSError:
+                return
+            conn.close()
+    threading.Thread(target=hang_up, daemon=True).start()
+    try:
+        program = case.program(conf="3\n").start(env={"DISPLAY": f"127.0.0.1:{n}", "WAYLAND_DISPLAY": None})
+        check_no_session(program, ["tintrava: Die grafische Oberfl\u00E4che konnte nicht gestartet werden"])
+    finally:
+        server.close()
+
+
+def sigxfsz_ignored(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("SigIgn:"):
+                return bool(int(line.split()[1], 16) & (1 << (signal.SIGXFSZ - 1)))
+    raise Failure("no SigIgn in /proc status")
+
+
+def case_file_size_limit(case):
+    """Under a file-size limit a save fails with the error box and the old
+    my.conf stays; without the limit the same dialog then saves."""
+    program = case.program(conf="9\n").start()
+    dialog = program.window("Hardwareauswahl")
+    if not sigxfsz_ignored(program.pid):
+        raise Failure("the program does not ignore SIGXFSZ")
+
+    # A one-byte limit: the new file's "1\n" cannot be written whole. The
+    # virtual lamp's trace (appended beyond that byte) stops meanwhile.
+    _soft, hard = resource.prlimit(program.pid, resource.RLIMIT_FSIZE)
+    resource.prlimit(program.pid, resource.RLIMIT_FSIZE, (1, hard))
+    click(dialog, (MODEL_ITEM_X, MODEL_ITEMS_Y[0]))
+    click(dialog, SAVE_BUTTON)
+    try:
+        box = program.window(BOX)
+    except Failure:
+        if not program.running():
+            raise Failure(f"the save killed the program (status {program.process.returncode})")
+        raise
+    if not program.running():
+        raise Failure(f"the program ended (status {program.process.returncode})")
+    with open(program.conf_path, "rb") as f:
+        if f.read() != b"9\n":
+            raise Failure("my.conf changed although the save failed")
+    leftovers = [n for n in os.listdir(program.folder) if n.startswith("my.conf") and n != "my.conf"]
+    if leftovers:
+        raise Failure(f"the failed save left files behind: {leftovers}")
+    focus(box)
+    xdotool("key", "Return")
+    program.window_gone(BOX)
+    if not program.windows("Hardwareauswahl"):
+        raise Failure("the hardware dialog closed after the failed save")
+
+    resource.prlimit(program.pid, resource.RLIMIT_FSIZE, (hard, hard))
+    click(dialog, SAVE_BUTTON)
+    program.window_gone("Hardwareauswahl")
+    with open(program.conf_path, "rb") as f:
+        content = f.read()
+    if content != b"1\n":
+        raise Failure(f"my.conf holds {content!r} after the save without a limit, expected b'1\\n'")
+    program.window(MAIN_CAPTION)
+    if not program.running():
+        raise Failure("the program ended after the save")
+
+
+def case_unreadable_conf(case):
+    """my.conf is a folder: the error box, then the hardware dialog as for an
+    invalid file; declining it shows the closing message and ends the program.
+    No colour ever reaches the lamp."""
+    program = case.program(conf=None)
+    os.mkdir(program.conf_path)
+    program.start()
+    confirm_box(program)          # the read error
+    dialog = program.window("Hardwareauswahl")
+    click(dialog, DECLINE_BUTTON)
+    confirm_box(program)          # "Ohne Auswahl einer Hardware ..."
+    status = wait_end(program)
+    if status != 0:
+        raise Failure(f"the program ended with exit status {status}")
+    if not os.path.isdir(program.conf_path):
+        raise Failure("my.conf is no longer the folder it was")
+    sent = colour_writes(program.calls())
+    if sent:
+        raise Failure(f"colours reached the lamp: {sent}")
+
+
+if __name__ == "__main__":
+    sys.exit(main({
+        "second_start": case_second_start,
+        "stale_lock": case_stale_lock,
+        "no_display": case_no_display,
+        "unreachable_display": case_unreachable_display,
+        "file_size_limit": case_file_size_limit,
+        "unreadable_conf": case_unreadable_conf,
+    }))

@@ -1,0 +1,275 @@
+// One running copy per user: the lock, its stale-lock rule, and what a later
+// start hands to the running copy. Two SingleInstance objects on one folder
+// stand for two starts; the end-to-end tests run the real program twice.
+#include <QtTest>
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/fake_dialogs.h"
+#include "ui/single_instance.h"
+
+using tintrava::SingleInstance;
+
+namespace {
+
+// The running copy's side, recording what later starts asked of it.
+struct Running {
+    explicit Running(const QString &folder) : instance(folder)
+    {
+        instance.bringToFront = [this] { ++raised; };
+        instance.openHandedFile = [this](const QString &path) { files << path; };
+    }
+    SingleInstance instance;
+    int raised = 0;
+    QStringList files;
+};
+
+// The pid of a process that has ended: a lock naming it was left behind.
+qint64 deadPid()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    if (pid < 0 || ::waitpid(pid, nullptr, 0) != pid)
+        return -1;
+    return pid;
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void secondStartFindsTheFirst();
+    void startOnlyOnce();
+    void handsOverFiles_data();
+    void handsOverFiles();
+    void runningCopysLockNeverGoesStale();
+    void lockOfACrashedCopyIsTakenOver();
+    void firstLockIsReleasedAtTheEnd();
+    void strayConnectionsAreIgnored_data();
+    void strayConnectionsAreIgnored();
+    void foreignFolderIsNotTrusted();
+    void fallbackFolderIsMadePrivate();
+    void filesFromArguments_data();
+    void filesFromArguments();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString folder() const { return m_dir->path(); }
+};
+
+void TestSingleInstance::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestSingleInstance::secondStartFindsTheFirst()
+{
+    Running first(folder());
+    QCOMPARE(first.instance.claim(), SingleInstance::Claimed);
+    QVERIFY(QFileInfo::exists(first.instance.lockPath()));
+
+    SingleInstance second(folder());
+    QCOMPARE(second.claim(), SingleInstance::AlreadyRunning);
+    QVERIFY(second.handOver({}));
+    QTRY_COMPARE(first.raised, 1);
+    QVERIFY(first.files.isEmpty());
+
+    // And a third start, while the first still runs.
+    SingleInstance third(folder());
+    QCOMPARE(third.claim(), SingleInstance::AlreadyRunning);
+    QVERIFY(third.handOver({}));
+    QTRY_COMPARE(first.raised, 2);
+}
+
+// The start as the program makes it: the first goes on without a box, the
+// second hands over its files, shows its box and ends.
+void TestSingleInstance::startOnlyOnce()
+{
+    Running first(folder());
+    FakeDialogs firstBoxes;
+    QString warning = "unset";
+    QVERIFY(tintrava::startOnlyOnce(first.instance, firstBoxes, {"tintrava"}, "/home/anna", &warning));
+    QVERIFY(firstBoxes.shown().empty());
+    QVERIFY(warning.isEmpty());
+
+    SingleInstance second(folder());
+    FakeDialogs secondBoxes;
+    QVERIFY(!tintrava::startOnlyOnce(second, secondBoxes, {"tintrava", "Abfolge.tin", "/tmp/b.tin"}, "/home/anna",
+                                     &warning));
+    QCOMPARE(secondBoxes.messages(), std::vector<std::string>{"Tintrava l\u00E4uft bereits."});
+    QVERIFY(secondBoxes.errors().empty());
+    QTRY_COMPARE(first.raised, 1);
+    QCOMPARE(first.files, (QStringList{"/home/anna/Abfolge.tin", "/tmp/b.tin"}));
+}
+
+void TestSingleInstance::handsOverFiles_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("one") << QStringList{"/home/anna/Abfolge.tin"};
+    QTest::newRow("several, in order") << QStringList{"/a/1.tin", "/b/2.tin", "/a/1.tin"};
+    QTest::newRow("blanks, umlauts, a line break")
+        << QStringList{"/home/anna/Meine Abfolgen/Grün und Blau.tin", "/tmp/zwei\nZeilen.tin"};
+}
+
+void TestSingleInstance::handsOverFiles()
+{
+    QFETCH(QStringList, files);
+    Running first(folder());
+    QCOMPARE(first.instance.claim(), SingleInstance::Claimed);
+    SingleInstance second(folder());
+    QCOMPARE(second.claim(), SingleInstance::AlreadyRunning);
+    QVERIFY(second.handOver(files));
+    QTRY_COMPARE(first.raised, 1);
+    QCOMPARE(first.files, files);
+}
+
+// QLockFile's default takes any lock older than 30 s as stale; a copy that
+// has run for an hour must still keep the second start out.
+void TestSingleInstance::runningCopysLockNeverGoesStale()
+{
+    Running first(folder());
+    QCOMPARE(first.instance.claim(), SingleInstance::Claimed);
+    {
+        QFile lock(first.instance.lockPath());
+        QVERIFY(lock.open(QIODevice::ReadWrite));
+        const QDateTime hourAgo = QDateTime::currentDateTime().addSecs(-3600);
+        QVERIFY(lock.setFileTime(hourAgo, QFileDevice::FileModificationTime));
+    }
+    SingleInstance second(folder());
+    QCOMPARE(second.claim(), SingleInstance::AlreadyRunning);
+}
+
+void TestSingleInstance::lockOfACrashedCopyIsTakenOver()
+{
+    // What a copy killed by a signal leaves behind: its lock naming a process
+    // that is gone, and its socket file.
+    const qint64 pid = deadPid();
+    QVERIFY(pid > 0);
+    SingleInstance paths(folder());
+    {
+        QFile lock(paths.lockPath());
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(pid) + "\ntintrava\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    }
+    {
+        // A socket file nobody listens on any more.
+        QLocalServer left;
+        QVERIFY(left.listen(paths.socketPath()));
+        left.close();
+        QFile socketFile(paths.socketPath());
+        if (!socketFile.exists()) // Qt removes it on close; put a stale one back
+            QVERIFY(socketFile.open(QIODevice::WriteOnly));
+    }
+
+    Running again(folder());
+    QCOMPARE(again.instance.claim(), SingleInstance::Claimed);
+    QVERIFY2(again.instance.errorText().isEmpty(), qPrintable(again.instance.errorText()));
+    // It listens again: a later start reaches it.
+    SingleInstance later(folder());
+    QCOMPARE(later.claim(), SingleInstance::AlreadyRunning);
+    QVERIFY(later.handOver({"/x.tin"}));
+    QTRY_COMPARE(again.files, QStringList{"/x.tin"});
+}
+
+void TestSingleInstance::firstLockIsReleasedAtTheEnd()
+{
+    {
+        SingleInstance first(folder());
+        QCOMPARE(first.claim(), SingleInstance::Claimed);
+    }
+    SingleInstance next(folder());
+    QCOMPARE(next.claim(), SingleInstance::Claimed);
+}
+
+void TestSingleInstance::strayConnectionsAreIgnored_data()
+{
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("nothing") << QByteArray();
+    QTest::newRow("no header") << QByteArray("/etc/passwd\0", 12);
+    QTest::newRow("another program's header") << QByteArray("GET / HTTP/1.0\r\n\r\n");
+}
+
+void TestSingleInstance::strayConnectionsAreIgnored()
+{
+    QFETCH(QByteArray, message);
+    Running first(folder());
+    QCOMPARE(first.instance.claim(), SingleInstance::Claimed);
+    QLocalSocket socket;
+    socket.connectToServer(first.instance.socketPath());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write(message);
+    QVERIFY(socket.bytesToWrite() == 0 || socket.waitForBytesWritten(5000));
+    socket.disconnectFromServer();
+    // A proper start afterwards is still served, and only it.
+    SingleInstance second(folder());
+    QCOMPARE(second.claim(), SingleInstance::AlreadyRunning);
+    QVERIFY(second.handOver({"/ok.tin"}));
+    QTRY_COMPARE(first.raised, 1);
+    QTest::qWait(50);
+    QCOMPARE(first.raised, 1);
+    QCOMPARE(first.files, QStringList{"/ok.tin"});
+}
+
+void TestSingleInstance::foreignFolderIsNotTrusted()
+{
+    if (::getuid() != 0)
+        QSKIP("giving a folder to another user needs root");
+    const QString foreign = m_dir->filePath("foreign");
+    QVERIFY(QDir().mkdir(foreign));
+    QCOMPARE(::chown(QFile::encodeName(foreign).constData(), 65534, 65534), 0);
+    SingleInstance instance(foreign);
+    QCOMPARE(instance.claim(), SingleInstance::Unavailable);
+    QVERIFY(!instance.errorText().isEmpty());
+    QVERIFY(!QFileInfo::exists(instance.lockPath()));
+
+    // The program then runs unguarded and says why on its terminal.
+    SingleInstance again(foreign);
+    FakeDialogs boxes;
+    QString warning;
+    QVERIFY(tintrava::startOnlyOnce(again, boxes, {"tintrava"}, "/", &warning));
+    QVERIFY(warning.contains(QDir::toNativeSeparators(foreign)));
+    QVERIFY(boxes.shown().empty());
+}
+
+void TestSingleInstance::fallbackFolderIsMadePrivate()
+{
+    const QString made = m_dir->filePath("tintrava-user");
+    SingleInstance instance(made);
+    QCOMPARE(instance.claim(), SingleInstance::Claimed);
+    QCOMPARE(QFileInfo(made).permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+                                               | QFile::WriteOther | QFile::ExeOther),
+             QFile::Permissions());
+}
+
+void TestSingleInstance::filesFromArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("none") << QStringList{"tintrava"} << QStringList{};
+    QTest::newRow("relative made absolute") << QStringList{"tintrava", "Abfolge.tin"} << QStringList{"/work/Abfolge.tin"};
+    QTest::newRow("cleaned") << QStringList{"tintrava", "../a/./b.tin"} << QStringList{"/a/b.tin"};
+    QTest::newRow("absolute kept") << QStringList{"tintrava", "/x/y.tin"} << QStringList{"/x/y.tin"};
+    QTest::newRow("options skipped") << QStringList{"tintrava", "-v", "--help", "a.tin"} << QStringList{"/work/a.tin"};
+    QTest::newRow("after --, a name with a dash")
+        << QStringList{"tintrava", "--", "-a.tin", "--"} << QStringList{"/work/-a.tin", "/work/--"};
+    QTest::newRow("empty argument") << QStringList{"tintrava", ""} << QStringList{};
+}
+
+void TestSingleInstance::filesFromArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, files);
+    QCOMPARE(tintrava::filesFromArguments(arguments, "/work"), files);
+}
+
+QTEST_MAIN(TestSingleInstance)
+#include "test_single_instance.moc"
