@@ -64,7 +64,7 @@ std::string environment(const wchar_t *name)
 
 // The folder's attributes say little on Windows (Program Files looks
 // writable to them); creating a file there is the real test.
-bool folderWritable(const std::string &dir)
+bool probeFolder(const std::string &dir)
 {
     const fs::path probe = toPath(dir) / ("tintrava-probe-" + std::to_string(GetCurrentProcessId()) + ".tmp");
     HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -83,7 +83,7 @@ std::string environment(const char *name)
 
 // Tried, not guessed from permission bits, which neither root nor read-only
 // mounts honour. Leaves nothing behind.
-bool folderWritable(const std::string &dir)
+bool probeFolder(const std::string &dir)
 {
     if (dir.empty())
         return false;
@@ -98,6 +98,11 @@ bool folderWritable(const std::string &dir)
 #endif
 
 } // namespace
+
+bool canCreateFileIn(const std::string &dir)
+{
+    return probeFolder(dir);
+}
 
 std::string userConfigDirectory(const ConfigPlace &place)
 {
@@ -151,7 +156,7 @@ ConfigPlace currentConfigPlace()
     if (!place.programDir.empty()) {
         std::error_code error;
         place.existsBesideProgram = fs::exists(toPath(joinPath(place.programDir, ConfigFileName)), error);
-        place.programDirWritable = folderWritable(place.programDir);
+        place.programDirWritable = canCreateFileIn(place.programDir);
     }
 #if defined(_WIN32)
     place.localAppData = environment(L"LOCALAPPDATA");

@@ -38,6 +38,11 @@ std::string chooseConfigPath(const ConfigPlace &place);
 ConfigPlace currentConfigPlace();
 std::string configPath();
 
+// True when a file can be created in dir right now: tried, not guessed from
+// permission bits, which neither root nor read-only mounts honour. Leaves
+// nothing behind.
+bool canCreateFileIn(const std::string &dir);
+
 // The folder of the running program's executable; empty if unknown.
 std::string programDirectory();
 
