@@ -40,8 +40,9 @@ std::string linkProblemBoxText(LampLinkProblem problem)
                "Bildschirm angemeldet ist, Zugriff auf die Lampe. Ziehen Sie die Lampe nach der "
                "Installation einmal ab und stecken Sie sie wieder an.\n\n"
                "Ohne das Paket (aus dem Quelltext gebaut) richten Sie die Regel im Quellordner so ein:\n"
-               "sudo install -m 644 data/60-tintrava.rules /lib/udev/rules.d/ && "
-               "sudo udevadm control --reload-rules && sudo udevadm trigger";
+               "sudo install -m 644 data/60-tintrava.rules /etc/udev/rules.d/ && "
+               "sudo udevadm control --reload-rules && "
+               "sudo udevadm trigger --subsystem-match=usb --attr-match=idVendor=0403";
     case LampLinkProblem::Busy:
         return "Die Lampe ist angeschlossen, aber ein anderes Programm verwendet sie gerade.\n\n"
                "Beenden Sie das andere Programm; danach erreicht Tintrava die Lampe von selbst wieder.";

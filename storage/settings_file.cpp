@@ -4,11 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
-#include <QTemporaryFile>
 
 #include "storage/atomic_save.h"
-#include "storage/config_text.h"
+#include "storage/config_location.h"
 
 namespace tintrava {
 
@@ -28,30 +26,7 @@ QString configDirectory()
 {
     if (!g_configDirectory.isEmpty())
         return g_configDirectory;
-    return configDirectoryFor(QCoreApplication::applicationDirPath(), userConfigDirectory(), &canCreateFileIn);
-}
-
-QString configDirectoryFor(const QString &programDir, const QString &userConfigDir,
-                           bool (*canCreateFileIn)(const QString &dir))
-{
-    if (userConfigDir.isEmpty() || QFileInfo::exists(QDir(programDir).filePath(QStringLiteral("my.conf")))
-        || canCreateFileIn(programDir))
-        return programDir;
-    return userConfigDir;
-}
-
-QString userConfigDirectory()
-{
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return base.isEmpty() ? QString() : QDir(base).filePath(QStringLiteral("tintrava"));
-}
-
-bool canCreateFileIn(const QString &dir)
-{
-    if (dir.isEmpty() || !QFileInfo(dir).isDir())
-        return false;
-    QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".tintrava-probe-XXXXXX")));
-    return probe.open(); // removed again when probe goes
+    return QFileInfo(QString::fromStdString(configPath())).absolutePath();
 }
 
 void setConfigDirectory(const QString &dir)
@@ -94,9 +69,11 @@ ConfigLine readConfigLine()
     }
     file.close();
 
-    const std::string_view line = configFirstLine(std::string_view(head.constData(), std::size_t(head.size())));
+    qsizetype end = 0;
+    while (end < head.size() && head[end] != '\n' && head[end] != '\r')
+        ++end;
     result.status = ConfigLine::Read;
-    result.line = QByteArray(line.data(), qsizetype(line.size()));
+    result.line = head.left(end);
     return result;
 }
 
@@ -105,7 +82,7 @@ bool writeConfigNumber(int number, QString *errorText)
     const QString dir = configDirectory();
     const QString path = QDir(dir).filePath(QStringLiteral("my.conf"));
     // The first save of an installed program creates its config folder.
-    if (g_configDirectory.isEmpty() && dir == userConfigDirectory() && !QDir().mkpath(dir)) {
+    if (g_configDirectory.isEmpty() && !QDir().mkpath(dir)) {
         if (errorText)
             *errorText = writeFailedText(path, QStringLiteral("Der Ordner \u201E%1\u201C konnte nicht angelegt werden.")
                                                .arg(QDir::toNativeSeparators(dir)));

@@ -6,28 +6,13 @@
 
 namespace tintrava {
 
-// Folder that holds "my.conf": see configDirectoryFor, for the running
-// program's folder, unless set otherwise (tests point it at a temporary
-// folder). An empty text restores the default.
+// Folder that holds "my.conf" for the running program, by the rule the
+// player without a window follows too (storage/config_location.h): beside a
+// portable copy, in the user's config folder for an installed one. Tests
+// point it at a temporary folder; an empty text restores the default.
 QString configDirectory();
 void setConfigDirectory(const QString &dir);
 QString configFilePath();
-
-// The program's folder when it already holds "my.conf" or a file can be
-// created in it, so a copy in a folder of its own keeps its settings beside
-// it; otherwise (an installed program, say in /usr/bin) userConfigDir.
-// canCreateFileIn decides whether programDir is writable.
-QString configDirectoryFor(const QString &programDir, const QString &userConfigDir,
-                           bool (*canCreateFileIn)(const QString &dir));
-
-// $XDG_CONFIG_HOME/tintrava, by default ~/.config/tintrava; empty when
-// there is no home folder.
-QString userConfigDirectory();
-
-// True when a file can be created in dir right now: tried, not guessed from
-// permission bits, which neither root nor read-only mounts honour. Leaves
-// nothing behind.
-bool canCreateFileIn(const QString &dir);
 
 // Never read more than this of the file: only its first line matters, and a
 // huge or binary file must not stall the start.

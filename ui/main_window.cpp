@@ -17,7 +17,7 @@
 #include "ui/accessibility.h"
 #include "ui/fonts.h"
 #include "ui/hardware_dialog.h"
-#include "storage/config_text.h"
+#include "storage/config_location.h"
 #include "storage/settings_file.h"
 #include "lamp/discovery.h"
 #include "lamp/integer_rule.h"
@@ -307,8 +307,8 @@ TForm1::SettingsRead TForm1::readSettings()
     case tintrava::ConfigLine::Read:
         break;
     }
-    tintrava::HardwareRow = tintrava::configHardwareRow(config.line.toStdString());
-    return tintrava::isHardwareRow(tintrava::HardwareRow) ? SettingsRead::Valid : SettingsRead::Invalid;
+    tintrava::HardwareRow = tintrava::hardwareRowFromConfig(config.line.toStdString());
+    return tintrava::validHardwareRow(tintrava::HardwareRow) ? SettingsRead::Valid : SettingsRead::Invalid;
 }
 
 void TForm1::FormActivate()

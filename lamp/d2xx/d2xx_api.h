@@ -8,7 +8,17 @@
 #include <vector>
 
 #if defined(_WIN32)
-#define D2XX_CALL __stdcall
+// FTDI's header takes DWORD, ULONG and UCHAR from <windows.h> (DWORD and ULONG
+// are unsigned long there, 32 bits wide) and declares every call WINAPI.
+// Our own typedefs would clash with the ones any other Windows header brings.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#define D2XX_CALL WINAPI
 #else
 #define D2XX_CALL
 #endif
@@ -16,10 +26,17 @@
 extern "C" {
 
 typedef void *FT_HANDLE;
+#if defined(_WIN32)
+typedef ULONG FT_STATUS;
+#else
 typedef std::uint32_t FT_STATUS; // ULONG in FTDI's headers; the value fits 32 bits
 typedef std::uint32_t DWORD;
 typedef std::uint32_t ULONG;
 typedef unsigned char UCHAR;
+#endif
+
+static_assert(sizeof(DWORD) == 4 && sizeof(ULONG) == 4 && sizeof(FT_STATUS) == 4,
+              "the D2XX interface passes 32-bit values");
 
 enum : FT_STATUS {
     FT_OK = 0,

@@ -133,7 +133,12 @@ FT_STATUS GetFTQueueStatus()
 {
     if (!currentDriver.GetQueueStatus)
         return FT_OTHER_ERROR;
-    return currentDriver.GetQueueStatus(DeviceHandle, &QueueCount);
+    // DWORD is unsigned long on Windows; the variable stays 32-bit unsigned
+    // everywhere, and keeps whatever the driver left, as before.
+    DWORD count = QueueCount;
+    const FT_STATUS status = currentDriver.GetQueueStatus(DeviceHandle, &count);
+    QueueCount = count;
+    return status;
 }
 
 std::vector<D2xxLinkProblem> GetLinkProblems()

@@ -83,10 +83,17 @@ def cover(case, wid):
     return covering
 
 
+HANDED_SEQUENCE = "\ufeffFarbNr;Bezeichnung;Minuten\r\n5;Orange;0\r\n"
+
+
 def second_start_is_refused(case, first, first_wid):
     """A second start shows "Tintrava läuft bereits." and ends with status 0,
-    without ever touching the lamp; the first copy runs on."""
-    second = case.program(conf="3\n").start("Abfolge.tin")
+    without ever touching the lamp; the first copy runs on and opens the
+    sequence file the second start named."""
+    second = case.program(conf="3\n")
+    with open(os.path.join(second.folder, "Abfolge.tintrava"), "w", encoding="utf-8", newline="") as f:
+        f.write(HANDED_SEQUENCE)
+    second.start("Abfolge.tintrava")
     box = confirm_box(second)
     status = wait_end(second)
     print(f"second start: box {box}, exit status {status}")
@@ -94,9 +101,15 @@ def second_start_is_refused(case, first, first_wid):
         raise Failure(f"the second start ended with exit status {status}\n{stderr_of(second)}")
     if second.calls():
         raise Failure(f"the second start used the lamp driver: {second.calls()[:3]}")
-    if first.windows(BOX):
-        raise Failure("the first copy shows a box after the second start")
     check_still_running(first, first_wid)
+    if first.windows(BOX):
+        raise Failure("the first copy shows a box after the second start: the handed file was not opened")
+    # The running copy holds the handed sequence: played, its one step of
+    # 0 minutes lights the lamp orange (row 3), then the lamp goes off.
+    before = len(colour_writes(first.calls()))
+    click(first_wid, START_BUTTON)
+    first.wait_calls("the handed sequence played and switched off",
+                     lambda cs: [c.heard for c in colour_writes(cs)[before:]][:2] == ["C:FF7D00", "C:000000"])
 
 
 def case_second_start(case):

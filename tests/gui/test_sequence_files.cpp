@@ -5,6 +5,8 @@
 // and the file named on the command line.
 #include <QtTest>
 
+#include "support/test_files.h"
+
 #include <QAction>
 #include <QDir>
 #include <QDropEvent>
@@ -43,20 +45,6 @@ QStringList rowsOf(const tintrava::SequenceGrid &grid)
     return rows;
 }
 
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
-}
-
-QByteArray fileContents(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return f.readAll();
-}
 
 QStringList texts(const std::vector<FakeDialogs::Box> &boxes)
 {

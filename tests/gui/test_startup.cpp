@@ -2,6 +2,8 @@
 // holds no valid choice, and ending the program when the user declines.
 #include <QtTest>
 
+#include "support/test_files.h"
+
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -19,20 +21,6 @@
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
-}
-
-QByteArray fileContents(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return f.readAll();
-}
 
 QStringList isForm2(QWidget *w)
 {

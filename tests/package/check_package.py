@@ -41,6 +41,7 @@ ICON_SIZES = (48, 128, 256)
 # Every file an installation brings, relative to the prefix.
 INSTALLED = [
     "bin/tintrava",
+    "bin/tintrava-play",
     f"share/applications/{APP_ID}.desktop",
     f"share/icons/hicolor/scalable/apps/{APP_ID}.svg",
     *[f"share/icons/hicolor/{s}x{s}/apps/{APP_ID}.png" for s in ICON_SIZES],
@@ -48,6 +49,7 @@ INSTALLED = [
     f"share/mime/packages/{APP_ID}.xml",
     "lib/udev/rules.d/60-tintrava.rules",
     "share/man/man1/tintrava.1.gz",
+    "share/man/man1/tintrava-play.1.gz",
     "share/doc/tintrava/copyright",
     "share/doc/tintrava/changelog.gz",
 ]
@@ -89,6 +91,10 @@ def check_installed(prefix):
     program = os.path.join(prefix, "bin/tintrava")
     if not os.access(program, os.X_OK):
         raise Failure(f"{program} is not executable")
+    player = subprocess.run([os.path.join(prefix, "bin/tintrava-play"), "--version"], capture_output=True,
+                            text=True, timeout=60)
+    if player.returncode != 0 or not player.stdout.startswith("tintrava-play "):
+        raise Failure(f"the installed tintrava-play --version gave {player.returncode}: {player.stdout!r}")
     for size in ICON_SIZES:
         got = png_size(os.path.join(prefix, f"share/icons/hicolor/{size}x{size}/apps/{APP_ID}.png"))
         if got != (size, size):

@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Holds the source tree to its rooms: an include only ever points down
-(app -> ui -> storage -> sequence -> lamp -> lamp/d2xx), and the plain C++
-rooms (sequence, lamp) include no Qt header."""
+(app -> ui -> storage -> sequence -> lamp -> lamp/d2xx; play, the player
+without a window, sits beside app), and the plain C++ rooms (play, sequence,
+lamp) include no Qt header."""
 import re
 import sys
 from pathlib import Path
 
 TOP = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parents[2]
 # Top to bottom. A file may include its own room and any room below it.
-ROOMS = ["app", "ui", "storage", "sequence", "lamp", "lamp/d2xx"]
-PLAIN = {"sequence", "lamp", "lamp/d2xx"}
+ROOMS = ["app", "play", "ui", "storage", "sequence", "lamp", "lamp/d2xx"]
+PLAIN = {"play", "sequence", "lamp", "lamp/d2xx"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 

@@ -121,7 +121,7 @@ private slots:
         const std::string access = tintrava::linkProblemBoxText(LampLinkProblem::NoAccess);
         QVERIFY(access.find("60-tintrava.rules") != std::string::npos);
         QVERIFY(access.find("ab und stecken Sie sie wieder an") != std::string::npos);
-        QVERIFY(access.find("sudo install -m 644 data/60-tintrava.rules /lib/udev/rules.d/ && "
+        QVERIFY(access.find("sudo install -m 644 data/60-tintrava.rules /etc/udev/rules.d/ && "
                             "sudo udevadm control --reload-rules && sudo udevadm trigger")
                 != std::string::npos);
         QVERIFY(tintrava::linkProblemBoxText(LampLinkProblem::Busy).find("anderes Programm") != std::string::npos);

@@ -1,6 +1,8 @@
-#include "memory_grid.h"
+#include "sequence/memory_grid.h"
 
 #include <algorithm>
+
+namespace tintrava {
 
 MemoryGrid::MemoryGrid()
     : m_cells(1)
@@ -77,3 +79,5 @@ std::vector<std::string> MemoryGrid::rows() const
         out.push_back(r[0] + "|" + r[1] + "|" + r[2]);
     return out;
 }
+
+} // namespace tintrava

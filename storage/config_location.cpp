@@ -1,0 +1,215 @@
+#include "storage/config_location.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "lamp/integer_rule.h"
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace tintrava {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Paths are UTF-8 text throughout; Windows wants them wide.
+fs::path toPath(const std::string &utf8)
+{
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string fromPath(const fs::path &path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string joinPath(const std::string &dir, const std::string &name)
+{
+    return fromPath(toPath(dir) / toPath(name));
+}
+
+#if defined(_WIN32)
+std::string narrow(const std::wstring &wide)
+{
+    if (wide.empty())
+        return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(std::size_t(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::string environment(const wchar_t *name)
+{
+    const wchar_t *value = _wgetenv(name);
+    return value ? narrow(value) : std::string();
+}
+
+// The folder's attributes say little on Windows (Program Files looks
+// writable to them); creating a file there is the real test.
+bool probeFolder(const std::string &dir)
+{
+    const fs::path probe = toPath(dir) / ("tintrava-probe-" + std::to_string(GetCurrentProcessId()) + ".tmp");
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+#else
+std::string environment(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+// Tried, not guessed from permission bits, which neither root nor read-only
+// mounts honour. Leaves nothing behind.
+bool probeFolder(const std::string &dir)
+{
+    if (dir.empty())
+        return false;
+    std::string probe = joinPath(dir, ".tintrava-probe-XXXXXX");
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+#endif
+
+} // namespace
+
+bool canCreateFileIn(const std::string &dir)
+{
+    return probeFolder(dir);
+}
+
+std::string userConfigDirectory(const ConfigPlace &place)
+{
+#if defined(_WIN32)
+    return place.localAppData.empty() ? std::string() : joinPath(place.localAppData, "tintrava");
+#else
+    std::string base = place.xdgConfigHome;
+    // The XDG rule: a relative value is invalid and ignored.
+    if (base.empty() || !toPath(base).is_absolute())
+        base = place.home.empty() ? std::string() : joinPath(place.home, ".config");
+    return base.empty() ? std::string() : joinPath(base, "tintrava");
+#endif
+}
+
+std::string chooseConfigPath(const ConfigPlace &place)
+{
+    const std::string user = userConfigDirectory(place);
+    if (user.empty() || place.existsBesideProgram || place.programDirWritable)
+        return joinPath(place.programDir, ConfigFileName);
+    return joinPath(user, ConfigFileName);
+}
+
+std::string programDirectory()
+{
+#if defined(_WIN32)
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+        if (n == 0)
+            return {};
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return fromPath(fs::path(buffer).parent_path());
+#else
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    if (error)
+        return {};
+    return fromPath(exe.parent_path());
+#endif
+}
+
+ConfigPlace currentConfigPlace()
+{
+    ConfigPlace place;
+    place.programDir = programDirectory();
+    if (!place.programDir.empty()) {
+        std::error_code error;
+        place.existsBesideProgram = fs::exists(toPath(joinPath(place.programDir, ConfigFileName)), error);
+        place.programDirWritable = canCreateFileIn(place.programDir);
+    }
+#if defined(_WIN32)
+    place.localAppData = environment(L"LOCALAPPDATA");
+#else
+    place.xdgConfigHome = environment("XDG_CONFIG_HOME");
+    place.home = environment("HOME");
+#endif
+    return place;
+}
+
+std::string configPath()
+{
+    return chooseConfigPath(currentConfigPlace());
+}
+
+int hardwareRowFromConfig(std::string_view head)
+{
+    const std::size_t end = head.find_first_of("\r\n");
+    return strToIntDef(head.substr(0, end), -1);
+}
+
+ConfigRead readConfigHead(const std::string &path)
+{
+    ConfigRead result;
+    const fs::path file = toPath(path);
+    std::error_code error;
+    const fs::file_status status = fs::status(file, error);
+    if (status.type() == fs::file_type::not_found)
+        return result;
+    result.status = ConfigRead::Failed;
+    if (error) {
+        result.error = error.message();
+        return result;
+    }
+    if (status.type() != fs::file_type::regular) {
+        result.error = status.type() == fs::file_type::directory ? "ist ein Ordner" : "keine gewöhnliche Datei";
+        return result;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        result.error = std::strerror(errno);
+        return result;
+    }
+    std::string head(ConfigHeadLimit, '\0');
+    in.read(head.data(), std::streamsize(head.size()));
+    if (in.bad()) {
+        result.error = "Lesefehler";
+        return result;
+    }
+    head.resize(std::size_t(in.gcount()));
+    result.status = ConfigRead::Read;
+    result.head = std::move(head);
+    return result;
+}
+
+} // namespace tintrava

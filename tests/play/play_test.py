@@ -1,0 +1,364 @@
+#!/usr/bin/env python3
+"""tintrava-play against the virtual lamp, natively or (with --wine) the
+Windows build under Wine. Each case checks the lamp's trace: what the lamp
+heard, on which line settings, and that nothing at all was sent when the
+player refused to play.
+
+  play_test.py --player PATH --lamp PATH [--wine WINE] CASE...
+"""
+import argparse
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HEADER = "\ufeffFarbNr;Bezeichnung;Minuten\r\n"
+# Zero-minute steps last one tick each; the one-minute step a minute.
+PLAY_FILE = HEADER + "5;Orange;0\r\n13;550 nm;0\r\n2;Grün;1\r\n"
+SHORT_FILE = HEADER + "5;Orange;0\r\n13;550 nm;0\r\n"
+LONG_FILE = HEADER + "1;Rot;1\r\n2;Grün;1\r\n"
+BAD_FILE = HEADER + "5;Orange;0\r\n14;Rot;1\r\n"
+
+# Lamp values of table row 3 (--modell 3, "Nivra Säule").
+ORANGE, WAVE_550, GREEN, RED, OFF = "C:FF7D00", "C:66DE00", "C:00EC00", "C:FF0000", "C:000000"
+TEXT_LINE, BYTE_LINE = "line=115200/8/2/0", "line=9600/8/2/0"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Rig:
+    """One case's folder: device file, trace, sequence files, the player."""
+
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        self.trace = os.path.join(work, "trace.log")
+        self.devices = os.path.join(work, "devices.txt")
+        self.plug("Sela-Lumen|VL000001|text")
+
+    def native(self, path):
+        """A path as the program sees it (Wine maps / to drive Z:)."""
+        return "Z:" + path.replace("/", "\\") if self.args.wine else path
+
+    def plug(self, *lines):
+        with open(self.devices, "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+
+    def file(self, name, text):
+        path = os.path.join(self.work, name)
+        with open(path, "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+        return path
+
+    def env(self, library=True):
+        env = dict(os.environ)
+        for name in ("TINTRAVA_D2XX_LIBRARY", "DISPLAY", "WAYLAND_DISPLAY"):
+            env.pop(name, None)
+        env["TINTRAVA_VIRTUAL_LAMP"] = self.native(self.devices)
+        env["TINTRAVA_VIRTUAL_LAMP_LOG"] = self.native(self.trace)
+        env["XDG_CONFIG_HOME"] = os.path.join(self.work, "config")
+        if library:
+            env["TINTRAVA_D2XX_LIBRARY"] = self.native(self.args.lamp)
+        if self.args.wine:
+            env.update(self.args.wine_env)
+        return env
+
+    def command(self, player, *arguments):
+        prefix = [self.args.wine] if self.args.wine else []
+        return prefix + [player] + [self.native(a) if os.path.isabs(a) else a for a in arguments]
+
+    def start(self, *arguments, player=None, library=True, **kwargs):
+        return subprocess.Popen(self.command(player or self.args.player, *arguments), env=self.env(library),
+                                cwd=self.work, **kwargs)
+
+    def run(self, *arguments, timeout=60, **kwargs):
+        process = self.start(*arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
+        try:
+            out, err = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            raise Failure(f"tintrava-play {' '.join(arguments)} did not end within {timeout} s")
+        text = lambda b: b.decode("utf-8", "replace").replace("\r\n", "\n")
+        return process.returncode, text(out), text(err)
+
+    def calls(self):
+        if not os.path.exists(self.trace):
+            return []
+        calls = []
+        with open(self.trace, encoding="utf-8") as f:
+            for line in f:
+                fields = dict(part.split("=", 1) for part in line.rstrip("\n").split("\t"))
+                calls.append(fields)
+        return calls
+
+    def heard(self):
+        """(what the lamp made of each write, the write's line settings, time in ms)."""
+        out = []
+        for call in self.calls():
+            if call["call"] == "FT_Write" and call["heard"] != "-":
+                line = call["args"].split(" ")[1]
+                for what in call["heard"].split(","):
+                    out.append((what, line, float(call["t"])))
+        return out
+
+
+def collapse(items):
+    out = []
+    for item in items:
+        if not out or out[-1] != item:
+            out.append(item)
+    return out
+
+
+def expect_heard(rig, expected, line):
+    heard = rig.heard()
+    check(collapse([h[0] for h in heard]) == expected,
+          f"lamp heard {collapse([h[0] for h in heard])}, expected {expected}")
+    check(all(h[1] == line for h in heard), f"line settings {set(h[1] for h in heard)}, expected {line}")
+    return heard
+
+
+# ---------------------------------------------------------------- cases
+
+def case_plays(rig):
+    """Zero- and one-minute steps: probe, each step's colour, the last one
+    re-sent every second for a minute, then off; one log line per step."""
+    path = rig.file("abend.tintrava", PLAY_FILE)
+    rc, out, err = rig.run("--modell", "3", path, timeout=180)
+    check(rc == 0, f"status {rc}, stderr: {err}")
+    heard = expect_heard(rig, ["VER", ORANGE, WAVE_550, GREEN, OFF], TEXT_LINE)
+    greens = [h[2] for h in heard if h[0] == GREEN]
+    # Once a second; a machine too busy to keep up skips ticks, never adds any.
+    check(30 <= len(greens) <= 63, f"{len(greens)} green commands in a one-minute step")
+    off = [h[2] for h in heard if h[0] == OFF]
+    check(len(off) == 1, f"{len(off)} off commands")
+    check(59_000 <= off[0] - greens[0] <= 120_000, f"green lasted {(off[0] - greens[0]) / 1000:.1f} s")
+    steps = [line for line in out.splitlines() if "Schritt" in line]
+    check(len(steps) == 3, f"expected one line per step, got: {out!r}")
+    for step, text in zip(steps, ["Schritt 1/3: Orange", "Schritt 2/3: 550 nm", "Schritt 3/3: Grün"]):
+        check(text in step, f"{text!r} not in {step!r}")
+    check("Restdauer dieser Farbe: 00:00:59 | Gesamtrestdauer: 00:00:59" in steps[2], steps[2])
+    check("Abfolge beendet" in out.splitlines()[-1], f"no closing line: {out!r}")
+
+
+def case_byte_lamp(rig):
+    """A lamp that does not answer VER gets two-byte frames at 9600 baud."""
+    rig.plug("Sela-Lumen|VB000001|byte")
+    rc, out, err = rig.run("--modell", "1", rig.file("kurz.csv", SHORT_FILE))
+    check(rc == 0, f"status {rc}, stderr: {err}")
+    heard = [h for h in rig.heard() if h[0] != "garbled"]
+    check(collapse([h[0] for h in heard]) == ["colour:5", "colour:2", "colour:11"],
+          f"byte lamp heard {collapse([h[0] for h in heard])}")
+    check(all(h[1] == BYTE_LINE for h in heard), "frames not at 9600 baud")
+
+
+def copy_player(rig, folder):
+    os.makedirs(folder, exist_ok=True)
+    player = os.path.join(folder, os.path.basename(rig.args.player))
+    shutil.copy2(rig.args.player, player)
+    return player
+
+
+def case_settings_file(rig):
+    """The model comes from my.conf beside the program, read like the window
+    reads it; without my.conf and --modell the player refuses (status 2)."""
+    path = rig.file("kurz.tintrava", HEADER + "5;Orange;0\r\n")
+    with_conf = os.path.join(rig.work, "mit")
+    player = copy_player(rig, with_conf)
+    with open(os.path.join(with_conf, "my.conf"), "w") as f:
+        f.write("  $3\nanything\n")
+    rc, out, err = rig.run(path, player=player)
+    check(rc == 0, f"status {rc}, stderr: {err}")
+    expect_heard(rig, ["VER", ORANGE, OFF], TEXT_LINE)
+
+    os.remove(rig.trace)
+    without = copy_player(rig, os.path.join(rig.work, "ohne"))
+    rc, out, err = rig.run(path, player=without)
+    check(rc == 2, f"status {rc} without a model")
+    check("Lampenmodell" in err and "my.conf" in err, f"stderr: {err!r}")
+    check(rig.calls() == [], "the lamp driver was called without a model")
+
+    with open(os.path.join(with_conf, "my.conf"), "w") as f:
+        f.write("5\n")
+    rc, out, err = rig.run(path, player=player)
+    check(rc == 2 and "keine gültige Auswahl" in err, f"status {rc}, stderr {err!r} for model 5")
+    check(rig.calls() == [], "the lamp driver was called with an invalid model")
+
+
+def interrupt(rig, signum):
+    path = rig.file("lang.tintrava", LONG_FILE)
+    process = rig.start("--modell", "3", path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        deadline = time.monotonic() + 60
+        while sum(1 for h in rig.heard() if h[0] == RED) < 2:
+            check(process.poll() is None, f"player ended early with status {process.returncode}")
+            check(time.monotonic() < deadline, "the first step was not sent twice within 60 s")
+            time.sleep(0.1)
+        process.send_signal(signum)
+        out, err = process.communicate(timeout=30)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.communicate()
+    check(process.returncode == 130, f"status {process.returncode} after signal {signum}")
+    heard = expect_heard(rig, ["VER", RED, OFF], TEXT_LINE)
+    check(heard[-1][0] == OFF, "the lamp was not switched off last")
+    check(b"Abgebrochen" in out, f"stdout: {out!r}")
+
+
+def case_interrupt(rig):
+    """Ctrl+C mid-step switches the lamp off and ends with status 130."""
+    interrupt(rig, signal.SIGINT)
+
+
+def case_terminate(rig):
+    """SIGTERM (a stopped timer job) does the same."""
+    interrupt(rig, signal.SIGTERM)
+
+
+def case_bad_files(rig):
+    """A file that is not a sequence, or cannot be read, ends with its error
+    and status 1 before the driver is even asked for devices."""
+    rc, out, err = rig.run("--modell", "3", rig.file("kaputt.tintrava", BAD_FILE))
+    check(rc == 1, f"status {rc} for a bad file")
+    check("Zeile 3" in err and "14" in err and "kaputt.tintrava" in err, f"stderr: {err!r}")
+    rc, out, err = rig.run("--modell", "3", os.path.join(rig.work, "fehlt.tintrava"))
+    check(rc == 1 and "konnte nicht geöffnet werden: Die Datei gibt es nicht." in err,
+          f"status {rc}, stderr {err!r} for a missing file")
+    big = rig.file("gross.tintrava", HEADER + "5;Orange;0\r\n" * 100_000)
+    rc, out, err = rig.run("--modell", "3", big)
+    check(rc == 1 and "1 MiB" in err, f"status {rc}, stderr {err!r} for a file over 1 MiB")
+    rc, out, err = rig.run("--modell", "3", rig.file("leer.tintrava", HEADER))
+    check(rc == 1 and "keine Farben" in err, f"status {rc}, stderr {err!r} for a file without steps")
+    check(rig.calls() == [], f"the driver was called: {rig.calls()[:3]}")
+
+
+def case_options(rig):
+    """--help and --version in German; wrong calls end with status 2."""
+    rc, out, err = rig.run("--help")
+    check(rc == 0 and "Aufruf: tintrava-play" in out and "--modell" in out, f"--help: {rc} {out!r}")
+    rc, out, err = rig.run("--version")
+    check(rc == 0 and out.startswith("tintrava-play "), f"--version: {rc} {out!r}")
+    path = rig.file("kurz.tintrava", SHORT_FILE)
+    for arguments in ([], ["--modell", "5", path], ["--modell", "x", path], ["--modell"], ["--lauter", path],
+                      ["--modell", "1", path, path]):
+        rc, out, err = rig.run(*arguments)
+        check(rc == 2 and err.strip(), f"{arguments}: status {rc}, stderr {err!r}")
+    check(rig.calls() == [], "the driver was called")
+
+
+def case_ftdi_name(rig):
+    """Without TINTRAVA_D2XX_LIBRARY the player loads FTDI's library by its
+    usual name (ftd2xx.dll beside the program on Windows)."""
+    folder = os.path.join(rig.work, "programm")
+    player = copy_player(rig, folder)
+    env_extra = {}
+    if rig.args.wine:
+        shutil.copy2(rig.args.lamp, os.path.join(folder, "ftd2xx.dll"))
+    else:
+        shutil.copy2(rig.args.lamp, os.path.join(folder, "libftd2xx.so"))
+        os.environ["LD_LIBRARY_PATH"] = folder
+    try:
+        rc, out, err = rig.run("--modell", "3", rig.file("kurz.tintrava", SHORT_FILE), player=player, library=False)
+    finally:
+        os.environ.pop("LD_LIBRARY_PATH", None)
+    check(rc == 0, f"status {rc}, stderr: {err}")
+    expect_heard(rig, ["VER", ORANGE, WAVE_550, OFF], TEXT_LINE)
+
+
+def case_terminal(rig):
+    """On a terminal one line is rewritten in place."""
+    primary, secondary = pty.openpty()
+    process = rig.start("--modell", "3", rig.file("kurz.tintrava", SHORT_FILE), stdout=secondary,
+                        stderr=subprocess.PIPE)
+    os.close(secondary)
+    output = b""
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([primary], [], [], 1)
+        if ready:
+            try:
+                chunk = os.read(primary, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            output += chunk
+        elif process.poll() is not None:
+            break
+    os.close(primary)
+    process.wait(timeout=30)
+    text = output.decode("utf-8", "replace").replace("\r\n", "\n")
+    check(process.returncode == 0, f"status {process.returncode}")
+    check("\rSchritt 1/2: Orange" in text and "\rSchritt 2/2: 550 nm" in text, f"output: {text!r}")
+    updating = [line for line in text.split("\n") if "Schritt" in line]
+    check(len(updating) == 1, f"steps on {len(updating)} lines: {text!r}")
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
+
+
+def prepare_wine(args, top):
+    prefix = os.path.join(top, "wineprefix")
+    args.wine_env = {"WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEARCH": "win64",
+                     # No Mono or Gecko install prompts in a prefix used only here.
+                     "WINEDLLOVERRIDES": "mscoree,mshtml="}
+    env = dict(os.environ, **args.wine_env)
+    env.pop("DISPLAY", None)
+    started = time.monotonic()
+    subprocess.run([args.wine, "wineboot", "--init"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=600, check=False)
+    print(f"Wine prefix ready in {time.monotonic() - started:.0f} s", flush=True)
+
+
+def stop_wine(args):
+    server = shutil.which("wineserver") or os.path.join(os.path.dirname(args.wine), "wineserver")
+    if os.path.exists(server):
+        subprocess.run([server, "-k"], env=dict(os.environ, **args.wine_env), timeout=60, check=False)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--player", required=True)
+    parser.add_argument("--lamp", required=True)
+    parser.add_argument("--wine")
+    parser.add_argument("cases", nargs="+", choices=sorted(CASES))
+    args = parser.parse_args()
+    args.player = os.path.abspath(args.player)
+    args.lamp = os.path.abspath(args.lamp)
+    failed = 0
+    with tempfile.TemporaryDirectory(prefix="tintrava-play-") as top:
+        if args.wine:
+            prepare_wine(args, top)
+        try:
+            for name in args.cases:
+                work = os.path.join(top, name)
+                os.makedirs(work)
+                started = time.monotonic()
+                try:
+                    CASES[name](Rig(args, work))
+                    print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
+                except Failure as failure:
+                    failed += 1
+                    print(f"FAIL {name}: {failure}", flush=True)
+        finally:
+            if args.wine:
+                stop_wine(args)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
