@@ -113,10 +113,6 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Tintrava"));
     // Ties the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tintrava.Tintrava"));
-    QIcon icon;
-    for (const char *size : {"48", "128", "256"})
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
-    QApplication::setWindowIcon(icon);
 
     // Qt's own buttons and menus in German, like the rest of the program.
     QTranslator qtTranslator;
@@ -151,6 +147,15 @@ int main(int argc, char **argv)
     TForm2 form2;
     form1.setForm2(&form2);
     tintrava::watchFirstPaint(&form1);
+    // The icon is for the window manager and the task bar. Reading its sizes
+    // loads Qt's image plugins, a good part of the start, so it is set once
+    // the main window is on the screen; every window of the program gets it.
+    tintrava::afterFirstPaint(&form1, [] {
+        QIcon icon;
+        for (const char *size : {"48", "128", "256"})
+            icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
+        QApplication::setWindowIcon(icon);
+    });
     if (!commandLine.file.isEmpty())
         form1.openAfterStartupCheck(commandLine.file);
 
