@@ -38,6 +38,14 @@ void print(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const char *size : {"48", "128", "256"})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
+    return icon;
+}
+
 // Qt ends a failed start of its window system with an abort, a core dump and
 // the advice to reinstall. The probe before it catches the usual causes; what
 // it cannot see (a display that refuses us) ends here, with Qt's own warnings
@@ -148,14 +156,11 @@ int main(int argc, char **argv)
     form1.setForm2(&form2);
     tintrava::watchFirstPaint(&form1);
     // The icon is for the window manager and the task bar. Reading its sizes
-    // loads Qt's image plugins, a good part of the start, so it is set once
-    // the main window is on the screen; every window of the program gets it.
-    tintrava::afterFirstPaint(&form1, [] {
-        QIcon icon;
-        for (const char *size : {"48", "128", "256"})
-            icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
-        QApplication::setWindowIcon(icon);
-    });
+    // loads Qt's image plugins, a good part of the start, so the main window
+    // gets it once it is on the screen. The hardware dialog may come up
+    // before that; it reads the icon only when it is shown.
+    form2.setWindowIcon(programIcon());
+    tintrava::afterFirstPaint(&form1, [] { QApplication::setWindowIcon(programIcon()); });
     if (!commandLine.file.isEmpty())
         form1.openAfterStartupCheck(commandLine.file);
 

@@ -8,6 +8,7 @@ folder, readable by everyone.
 """
 
 import os
+import time
 import shutil
 import subprocess
 
@@ -106,5 +107,10 @@ def window_class(wid):
 
 
 def check_window_icon(wid, caption):
-    if not window_icon_set(wid):
-        raise Failure(f"window \"{caption}\" has no icon")
+    # The main window gets its icon just after its first paint, so the icon
+    # may follow the window by a moment.
+    deadline = time.monotonic() + 10.0
+    while not window_icon_set(wid):
+        if time.monotonic() > deadline:
+            raise Failure(f"window \"{caption}\" has no icon")
+        time.sleep(0.1)
