@@ -38,14 +38,6 @@ void print(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
-QIcon programIcon()
-{
-    QIcon icon;
-    for (const char *size : {"48", "128", "256"})
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
-    return icon;
-}
-
 // Qt ends a failed start of its window system with an abort, a core dump and
 // the advice to reinstall. The probe before it catches the usual causes; what
 // it cannot see (a display that refuses us) ends here, with Qt's own warnings
@@ -121,6 +113,10 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Tintrava"));
     // Ties the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tintrava.Tintrava"));
+    QIcon icon;
+    for (const char *size : {"48", "128", "256"})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
+    QApplication::setWindowIcon(icon);
 
     // Qt's own buttons and menus in German, like the rest of the program.
     QTranslator qtTranslator;
@@ -155,12 +151,6 @@ int main(int argc, char **argv)
     TForm2 form2;
     form1.setForm2(&form2);
     tintrava::watchFirstPaint(&form1);
-    // The icon is for the window manager and the task bar. Reading its sizes
-    // loads Qt's image plugins, a good part of the start, so the main window
-    // gets it once it is on the screen. The hardware dialog may come up
-    // before that; it reads the icon only when it is shown.
-    form2.setWindowIcon(programIcon());
-    tintrava::afterFirstPaint(&form1, [] { QApplication::setWindowIcon(programIcon()); });
     if (!commandLine.file.isEmpty())
         form1.openAfterStartupCheck(commandLine.file);
 

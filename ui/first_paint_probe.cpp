@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -13,14 +12,10 @@ namespace tintrava {
 
 namespace {
 
-// Watches every object until the first paint inside the window, calls back
-// and goes.
-class FirstPaintWatch : public QObject {
+// Watches every object until the first paint inside the window, then goes.
+class FirstPaintProbe : public QObject {
 public:
-    FirstPaintWatch(QWidget *window, std::function<void()> onPaint)
-        : QObject(qApp), m_window(window), m_onPaint(std::move(onPaint))
-    {
-    }
+    explicit FirstPaintProbe(QWidget *window) : QObject(qApp), m_window(window) { }
 
     bool eventFilter(QObject *object, QEvent *event) override
     {
@@ -28,15 +23,19 @@ public:
             return false;
         if (static_cast<QWidget *>(object)->window() != m_window)
             return false;
+        timespec now {}, cpu {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+        std::fprintf(stderr, "first-paint %.3f cpu %.3f\n", double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6,
+                     double(cpu.tv_sec) * 1000.0 + double(cpu.tv_nsec) / 1e6);
+        std::fflush(stderr);
         qApp->removeEventFilter(this);
         deleteLater();
-        m_onPaint();
         return false;
     }
 
 private:
     QPointer<QWidget> m_window;
-    std::function<void()> m_onPaint;
 };
 
 } // namespace
@@ -45,24 +44,7 @@ void watchFirstPaint(QWidget *window)
 {
     if (!qEnvironmentVariableIsSet("TINTRAVA_FIRST_PAINT_PROBE") || !window || !qApp)
         return;
-    qApp->installEventFilter(new FirstPaintWatch(window, [] {
-        timespec now {}, cpu {};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
-        std::fprintf(stderr, "first-paint %.3f cpu %.3f\n", double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6,
-                     double(cpu.tv_sec) * 1000.0 + double(cpu.tv_nsec) / 1e6);
-        std::fflush(stderr);
-    }));
-}
-
-void afterFirstPaint(QWidget *window, std::function<void()> then)
-{
-    if (!window || !qApp)
-        return;
-    // Queued, so the paint that triggers it is finished first.
-    qApp->installEventFilter(new FirstPaintWatch(window, [then = std::move(then)] {
-        QTimer::singleShot(0, qApp, then);
-    }));
+    qApp->installEventFilter(new FirstPaintProbe(window));
 }
 
 } // namespace tintrava
