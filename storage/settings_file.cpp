@@ -1,8 +1,6 @@
 #include "storage/settings_file.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include "storage/atomic_save.h"
@@ -41,39 +39,24 @@ QString configFilePath()
 
 ConfigLine readConfigLine()
 {
+    // Read as the player without a window reads it: a pipe or device is
+    // refused unopened, and only the head of the file is read.
     ConfigLine result;
     const QString path = configFilePath();
-    const QFileInfo info(path);
-    if (!info.exists())
+    const ConfigRead read = readConfigHead(path.toStdString());
+    switch (read.status) {
+    case ConfigRead::Missing:
         return result;
-
-    // A pipe or device would block or never end; only plain files (and
-    // folders, which fail to open with the system's own reason) are opened.
-    if (!info.isFile() && !info.isDir()) {
+    case ConfigRead::Failed:
         result.status = ConfigLine::Failed;
-        result.errorText = readFailed(path, QStringLiteral("keine gewöhnliche Datei"));
+        result.errorText = readFailed(path, QString::fromStdString(read.error));
         return result;
+    case ConfigRead::Read:
+        break;
     }
-
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.status = ConfigLine::Failed;
-        result.errorText = readFailed(path, file.errorString());
-        return result;
-    }
-    const QByteArray head = file.read(ConfigReadLimit);
-    if (file.error() != QFileDevice::NoError) {
-        result.status = ConfigLine::Failed;
-        result.errorText = readFailed(path, file.errorString());
-        return result;
-    }
-    file.close();
-
-    qsizetype end = 0;
-    while (end < head.size() && head[end] != '\n' && head[end] != '\r')
-        ++end;
+    const std::size_t end = read.head.find_first_of("\r\n");
     result.status = ConfigLine::Read;
-    result.line = head.left(end);
+    result.line = QByteArray::fromStdString(read.head.substr(0, end));
     return result;
 }
 

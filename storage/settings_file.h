@@ -14,10 +14,6 @@ QString configDirectory();
 void setConfigDirectory(const QString &dir);
 QString configFilePath();
 
-// Never read more than this of the file: only its first line matters, and a
-// huge or binary file must not stall the start.
-inline constexpr qint64 ConfigReadLimit = 4096;
-
 struct ConfigLine {
     enum Status { Missing, Read, Failed };
     Status status = Missing;
@@ -25,7 +21,7 @@ struct ConfigLine {
     QString errorText;  // German sentence naming file and reason (Failed)
 };
 
-// The first line of "my.conf". A first line longer than ConfigReadLimit is
+// The first line of "my.conf". A first line longer than ConfigHeadLimit is
 // returned cut there; it cannot hold a sensible number anyway.
 ConfigLine readConfigLine();
 

@@ -21,6 +21,7 @@
 #include "lamp/lampstate.h"
 #include "support/fake_d2xx.h"
 #include "support/fake_dialogs.h"
+#include "support/grid_rows.h"
 #include "support/main_window_fixture.h"
 #include "ui/main_window.h"
 
@@ -53,14 +54,6 @@ int countEvents(QObject *object, QAccessible::Event type, const QString &value =
         if (r.object == object && r.type == type && (value.isNull() || r.value == value))
             ++n;
     return n;
-}
-
-QStringList rowsOf(const tintrava::SequenceGrid &grid)
-{
-    QStringList rows;
-    for (int r = 0; r < grid.rowCount(); ++r)
-        rows << QString::fromStdString(grid.cell(0, r) + "|" + grid.cell(1, r) + "|" + grid.cell(2, r));
-    return rows;
 }
 
 // Events are checked where Qt delivers them (see initTestCase); eventsDelivered

@@ -14,21 +14,12 @@
 #include "lamp/lampstate.h"
 #include "support/fake_d2xx.h"
 #include "support/fake_dialogs.h"
+#include "support/grid_rows.h"
 #include "support/main_window_fixture.h"
 #include "support/modal_poller.h"
 #include "ui/main_window.h"
 
 namespace {
-
-QStringList rowsOf(const tintrava::SequenceGrid &grid)
-{
-    QStringList rows;
-    for (int r = 0; r < grid.rowCount(); ++r)
-        rows << QString::fromStdString(grid.cell(0, r) + "|" + grid.cell(1, r) + "|" + grid.cell(2, r));
-    return rows;
-}
-
-const QString Header = QStringLiteral("FarbNr|Bezeichnung|Minuten");
 
 QString focusName()
 {

@@ -27,23 +27,15 @@
 #include "storage/settings_file.h"
 #include "support/fake_d2xx.h"
 #include "support/fake_dialogs.h"
+#include "support/grid_rows.h"
 #include "support/main_window_fixture.h"
 #include "ui/main_window.h"
 
 namespace {
 
-const QString Header = QStringLiteral("FarbNr|Bezeichnung|Minuten");
 const QByteArray OrangeAnd442 =
     "\xEF\xBB\xBF" "FarbNr;Bezeichnung;Minuten\r\n5;Orange;10\r\n13;442 nm;5\r\n";
 const QStringList OrangeAnd442Rows{Header, "5|Orange|10", "13|442 nm|5"};
-
-QStringList rowsOf(const tintrava::SequenceGrid &grid)
-{
-    QStringList rows;
-    for (int r = 0; r < grid.rowCount(); ++r)
-        rows << QString::fromStdString(grid.cell(0, r) + "|" + grid.cell(1, r) + "|" + grid.cell(2, r));
-    return rows;
-}
 
 
 QStringList texts(const std::vector<FakeDialogs::Box> &boxes)

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "support/fake_dialogs.h"
+#include "support/grid_rows.h"
 #include "support/memory_grid.h"
 #include "sequence/sequence_rules.h"
 #include "ui/string_grid.h"
@@ -37,14 +38,6 @@ std::unique_ptr<SequenceGrid> makeGrid(const QString &kind, const Steps &steps)
         grid->setCell(2, grid->rowCount() - 1, s[2]);
     }
     return grid;
-}
-
-QStringList rowsOf(const SequenceGrid &grid)
-{
-    QStringList rows;
-    for (int r = 0; r < grid.rowCount(); ++r)
-        rows << QString::fromStdString(grid.cell(0, r) + "|" + grid.cell(1, r) + "|" + grid.cell(2, r));
-    return rows;
 }
 
 QStringList toQt(const std::vector<std::string> &texts)
