@@ -43,10 +43,34 @@ ensure_german_locale() {
   export LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 LANGUAGE=de_DE:de
 }
 
-# configure DIR BUILD_TYPE [cmake options...]: once; later builds reuse the cache.
+# configure DIR BUILD_TYPE [cmake options...]: once; later builds reuse the
+# cache. An option given as -DNAME=VALUE that the cache holds with another
+# value (a build folder first configured by scripts/run without the tests,
+# then used by scripts/test) configures the folder again with it.
 configure() {
   local dir=$1 type=$2
   shift 2
-  [ -f "$dir/build.ninja" ] && return 0
+  if [ -f "$dir/build.ninja" ]; then
+    local option name value stale=()
+    for option in "$@"; do
+      case $option in
+        -D*=*)
+          name=${option#-D}; value=${name#*=}; name=${name%%=*}; name=${name%%:*}
+          [ "$(sed -n "s/^$name:[A-Z]*=//p" "$dir/CMakeCache.txt")" = "$value" ] || stale+=("$option")
+          ;;
+      esac
+    done
+    [ ${#stale[@]} -eq 0 ] && return 0
+    cmake "$dir" "${stale[@]}"
+    return
+  fi
   cmake -S "$TOP" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@"
+}
+
+# configure_fresh DIR BUILD_TYPE [cmake options...]: the options apply only
+# when DIR is configured for the first time; an existing configuration is
+# kept as it is.
+configure_fresh() {
+  [ -f "$1/build.ninja" ] && return 0
+  configure "$@"
 }
