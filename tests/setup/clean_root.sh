@@ -54,6 +54,7 @@ OUT=$WORK/run.log
 # The hook runs inside mmdebstrap, which has /proc, /sys and /dev mounted in
 # the root by then; its output goes to a file outside the root.
 mmdebstrap --variant=minbase --mode=root "${include[@]}" \
+  --customize-hook='mkdir -p "$1/root/tintrava"' \
   --customize-hook="sync-in '$WORK/src' /root/tintrava" \
   --customize-hook="chroot \"\$1\" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 /root/tintrava/scripts/run --version > '$OUT' 2>&1 || { cat '$OUT'; exit 1; }" \
   bookworm "$ROOT" "${sources[@]}" 2>"$WORK/mmdebstrap.log" || {
