@@ -21,6 +21,11 @@ struct CommandLine {
 // arguments as QCoreApplication::arguments() gives them, the program first.
 CommandLine parseCommandLine(const QStringList &arguments);
 
+// The arguments without Qt's own options (-platform offscreen, -style=…,
+// -reverse, …), which QApplication takes out: what parseCommandLine may see
+// before there is a QApplication.
+QStringList withoutQtOptions(const QStringList &arguments);
+
 // Exit status for a command line that could not be understood.
 inline constexpr int CommandLineErrorStatus = 2;
 

@@ -73,17 +73,21 @@ int main(int argc, char **argv)
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
 
-    // --help and --version answer without a window system. A command line
-    // that also carries Qt's own options (-platform, -style) is understood
-    // only once QApplication has taken those out, below.
+    // --help, --version and a wrong option answer without a window system,
+    // before a missing display is told. Qt's own options (-platform, -style)
+    // are left aside here; QApplication takes them out below.
     {
         QStringList raw;
         for (int i = 0; i < argc; ++i)
             raw << QString::fromLocal8Bit(argv[i]);
-        const tintrava::CommandLine early = tintrava::parseCommandLine(raw);
+        const tintrava::CommandLine early = tintrava::parseCommandLine(tintrava::withoutQtOptions(raw));
         if (early.action == tintrava::CommandLine::Help || early.action == tintrava::CommandLine::Version) {
             print(stdout, early.output);
             return 0;
+        }
+        if (early.action == tintrava::CommandLine::Error) {
+            print(stderr, early.output);
+            return tintrava::CommandLineErrorStatus;
         }
     }
 

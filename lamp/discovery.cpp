@@ -40,9 +40,11 @@ void scan(LampState &state, std::uint32_t count, bool (*matches)(const std::stri
 
 bool getusbdev(LampState &state)
 {
-    // A failed count leaves whatever the driver wrote; trusting it could walk
-    // billions of indices, so it means "nothing attached".
-    const std::uint32_t count = D2XXUnit::GetFTDeviceCount() == FT_OK ? D2XXUnit::DeviceCount : 0;
+    // A failed count leaves whatever the driver wrote, and an impossible one
+    // (0xFFFFFFFF with FT_OK) is no better; trusting either could walk
+    // billions of indices, so both mean "nothing attached".
+    const bool listed = D2XXUnit::GetFTDeviceCount() == FT_OK && D2XXUnit::DeviceCount <= MaxListedDevices;
+    const std::uint32_t count = listed ? D2XXUnit::DeviceCount : 0;
 
     const std::string previousSerial = state.LampSerial;
     state.LampFound = false;

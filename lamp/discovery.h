@@ -1,6 +1,7 @@
 #pragma once
 // Finding the lamp among the attached FTDI devices by the description each
 // device reports.
+#include <cstdint>
 #include <string>
 
 #include "lamp/lampstate.h"
@@ -11,6 +12,10 @@ namespace tintrava {
 bool matchesLampDescription(const std::string &description);
 // A plain FTDI cable, used only when no lamp description matches.
 bool matchesFallbackDescription(const std::string &description);
+
+// More devices than any USB host can carry; a driver that reports more with
+// FT_OK is not telling the truth, and the listing counts as failed.
+inline constexpr std::uint32_t MaxListedDevices = 1024;
 
 // Lists the devices through the device layer and updates state: LampFound,
 // LampSerial and LampEverFound (only when a lamp is found) and LampProtocol

@@ -21,16 +21,19 @@ LampCommander::LampCommander(LampState &state, Hooks hooks) : m_state(state), m_
         m_hooks.discover = [this] { getusbdev(m_state); };
 }
 
-std::string LampCommander::exchange(const std::string &text, bool &opened)
+std::string LampCommander::exchange(const std::string &text, bool &opened, bool &delivered)
 {
     std::string reply;
     opened = false;
+    delivered = false;
     // Nothing to talk to: no open, and no pause of the discovery timer either.
+    m_lastDelivery = LampDelivery::NoLamp;
     if (!lampKnown())
         return reply;
     m_hooks.setDiscoveryTimer(false);
 
     opened = D2XXUnit::Open_USB_Device_By_Serial_Number(m_state.LampSerial) == FT_OK;
+    m_lastDelivery = LampDelivery::OpenFailed;
     if (opened) {
         D2XXUnit::BaudRate = 115200;
         D2XXUnit::SetFTBaudRate();
@@ -44,7 +47,9 @@ std::string LampCommander::exchange(const std::string &text, bool &opened)
         std::memcpy(D2XXUnit::OutBuffer, text.data(), length);
         D2XXUnit::OutBuffer[length] = 0x0D;
         D2XXUnit::OutBuffer[length + 1] = 0x0A;
-        D2XXUnit::WriteFTDevice(static_cast<DWORD>(length + 2));
+        const DWORD frame = static_cast<DWORD>(length + 2);
+        delivered = D2XXUnit::WriteFTDevice(frame) == frame;
+        m_lastDelivery = delivered ? LampDelivery::Delivered : LampDelivery::WriteFailed;
 
         m_hooks.sleep(ReplyWaitMs);
 
@@ -62,10 +67,14 @@ std::string LampCommander::exchange(const std::string &text, bool &opened)
     return reply;
 }
 
-std::string LampCommander::sendstr(const std::string &text)
+std::string LampCommander::sendstr(const std::string &text, bool *delivered)
 {
     bool opened = false;
-    return exchange(text, opened);
+    bool written = false;
+    std::string reply = exchange(text, opened, written);
+    if (delivered)
+        *delivered = written;
+    return reply;
 }
 
 bool LampCommander::lampKnown() const
@@ -75,12 +84,14 @@ bool LampCommander::lampKnown() const
     return m_state.LampEverFound;
 }
 
-void LampCommander::sendByteFrame(int colourNumber)
+bool LampCommander::sendByteFrame(int colourNumber)
 {
+    m_lastDelivery = LampDelivery::NoLamp;
     if (!lampKnown())
-        return;
+        return false;
+    m_lastDelivery = LampDelivery::OpenFailed;
     if (D2XXUnit::Open_USB_Device_By_Serial_Number(m_state.LampSerial) != FT_OK)
-        return;
+        return false;
     D2XXUnit::BaudRate = 9600;
     D2XXUnit::SetFTBaudRate();
     D2XXUnit::WordLength = FT_BITS_8;
@@ -89,8 +100,10 @@ void LampCommander::sendByteFrame(int colourNumber)
     D2XXUnit::SetFTDataCharacteristics();
     D2XXUnit::OutBuffer[0] = 0xFF;
     D2XXUnit::OutBuffer[1] = static_cast<unsigned char>(colourNumber + 64);
-    D2XXUnit::WriteFTDevice(2);
+    const bool delivered = D2XXUnit::WriteFTDevice(2) == 2;
+    m_lastDelivery = delivered ? LampDelivery::Delivered : LampDelivery::WriteFailed;
     D2XXUnit::CloseFTDevice();
+    return delivered;
 }
 
 bool LampCommander::prepare()
@@ -98,7 +111,8 @@ bool LampCommander::prepare()
     m_hooks.discover();
     if (m_state.LampProtocol == ProtocolUnknown) {
         bool opened = false;
-        const std::string reply = exchange("VER", opened);
+        bool written = false;
+        const std::string reply = exchange("VER", opened, written);
         // Only a lamp that was reached and stayed silent speaks the byte
         // protocol; when the open failed nothing was learnt, and the next
         // command asks again.
@@ -108,25 +122,27 @@ bool LampCommander::prepare()
     return m_state.LampProtocol != ProtocolUnknown;
 }
 
-void LampCommander::selectcolor(int colourNumber)
+bool LampCommander::selectcolor(int colourNumber)
 {
     if (!prepare())
-        return;
+        return false;
     if (m_state.LampProtocol == ProtocolByte)
-        sendByteFrame(colourNumber);
-    else
-        sendstr(colourCommand(HardwareRow, colourNumber));
+        return sendByteFrame(colourNumber);
+    bool delivered = false;
+    sendstr(colourCommand(HardwareRow, colourNumber), &delivered);
+    return delivered;
 }
 
-void LampCommander::selectcolor2(const std::string &wavelengthText)
+bool LampCommander::selectcolor2(const std::string &wavelengthText)
 {
     if (!prepare())
-        return;
+        return false;
     const int w = wavelengthFromText(wavelengthText);
     if (m_state.LampProtocol == ProtocolByte)
-        sendByteFrame(wavelengthColourNumber(w));
-    else
-        sendstr(wavelengthCommand(HardwareRow, w));
+        return sendByteFrame(wavelengthColourNumber(w));
+    bool delivered = false;
+    sendstr(wavelengthCommand(HardwareRow, w), &delivered);
+    return delivered;
 }
 
 } // namespace tintrava

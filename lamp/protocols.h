@@ -9,6 +9,14 @@
 
 namespace tintrava {
 
+// How the latest exchange with the lamp went.
+enum class LampDelivery {
+    Delivered,   // opened, and every byte of the command written
+    NoLamp,      // no discovery of this run has found a lamp
+    OpenFailed,  // the lamp could not be opened
+    WriteFailed, // opened, but the command was not (wholly) written
+};
+
 class LampCommander {
 public:
     struct Hooks {
@@ -28,18 +36,25 @@ public:
     // Sends text + CR LF at 115200 baud, waits, and returns the reply with CR
     // and LF dropped; empty when the lamp could not be opened. Until some
     // discovery has found a lamp it opens nothing and returns empty.
-    std::string sendstr(const std::string &text);
-    // Colour number 1..12 (11 switches the lamp off).
-    void selectcolor(int colourNumber);
-    // A wavelength in nm as text; 500 nm when it is not an integer.
-    void selectcolor2(const std::string &wavelengthText);
+    // delivered (when given) tells whether the lamp was opened and took the
+    // whole line.
+    std::string sendstr(const std::string &text, bool *delivered = nullptr);
+    // Colour number 1..12 (11 switches the lamp off). True when the command
+    // reached a lamp: its open succeeded and every byte of the command was
+    // written. Nothing else about the exchange changes with the answer.
+    bool selectcolor(int colourNumber);
+    // A wavelength in nm as text; 500 nm when it is not an integer. Same result.
+    bool selectcolor2(const std::string &wavelengthText);
+
+    // The latest exchange, the probe included: why a command did not arrive.
+    LampDelivery lastDelivery() const { return m_lastDelivery; }
 
     static constexpr int ReplyWaitMs = 200;
     static constexpr int ReplyMaxBytes = 20;
 
 private:
-    std::string exchange(const std::string &text, bool &opened);
-    void sendByteFrame(int colourNumber);
+    std::string exchange(const std::string &text, bool &opened, bool &delivered);
+    bool sendByteFrame(int colourNumber);
     // A discovery of this run has found a lamp, so LampSerial is one to open.
     bool lampKnown() const;
     // Discovery, then the probe while the protocol is unknown. False when the
@@ -48,6 +63,7 @@ private:
 
     LampState &m_state;
     Hooks m_hooks;
+    LampDelivery m_lastDelivery = LampDelivery::NoLamp;
 };
 
 } // namespace tintrava

@@ -7,9 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <clocale>
 #include <thread>
 
 #if defined(_WIN32)
@@ -30,6 +28,7 @@ namespace tintrava::play {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{0};
 std::atomic<bool> g_handled{false};
 
 std::tm localTime(std::time_t t)
@@ -46,6 +45,8 @@ std::tm localTime(std::time_t t)
 #if defined(_WIN32)
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
+    int expected = 0;
+    g_signal.compare_exchange_strong(expected, event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 2 : 1);
     g_interrupted = true;
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
         return TRUE;
@@ -68,16 +69,14 @@ std::string narrow(const wchar_t *wide)
     return out;
 }
 #else
-void onSignal(int)
+void onSignal(int signal)
 {
+    int expected = 0;
+    g_signal.compare_exchange_strong(expected, signal);
     g_interrupted = true;
 }
 #endif
 
-std::filesystem::path toPath(const std::string &utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 } // namespace
 
@@ -105,6 +104,69 @@ std::string localTimeText()
     return text;
 }
 
+std::vector<int> interruptSignals()
+{
+#if defined(_WIN32)
+    return {};
+#else
+    std::vector<int> signals = {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM,
+                                SIGPROF};
+#ifdef SIGPOLL
+    signals.push_back(SIGPOLL);
+#endif
+#ifdef SIGPWR
+    signals.push_back(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+    signals.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGLOST
+    signals.push_back(SIGLOST);
+#endif
+#ifdef SIGEMT
+    signals.push_back(SIGEMT);
+#endif
+#ifdef SIGRTMIN
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+        signals.push_back(s);
+#endif
+    return signals;
+#endif
+}
+
+std::string signalName(int signal)
+{
+#if defined(_WIN32)
+    return signal == 2 ? "Strg+C" : "Fenster geschlossen oder abgemeldet";
+#else
+    static const struct {
+        int number;
+        const char *name;
+    } names[] = {
+        {SIGINT, "Strg+C"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}, {SIGUSR1, "SIGUSR1"},
+        {SIGUSR2, "SIGUSR2"}, {SIGALRM, "SIGALRM"}, {SIGTERM, "SIGTERM"}, {SIGXCPU, "SIGXCPU"},
+        {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"},
+#ifdef SIGPOLL
+        {SIGPOLL, "SIGPOLL"},
+#endif
+#ifdef SIGPWR
+        {SIGPWR, "SIGPWR"},
+#endif
+#ifdef SIGSTKFLT
+        {SIGSTKFLT, "SIGSTKFLT"},
+#endif
+    };
+    for (const auto &entry : names)
+        if (entry.number == signal)
+            return entry.name;
+#ifdef SIGRTMIN
+    if (signal >= SIGRTMIN && signal <= SIGRTMAX)
+        return "SIGRTMIN+" + std::to_string(signal - SIGRTMIN);
+#endif
+    return "Signal " + std::to_string(signal);
+#endif
+}
+
 void installInterruptHandlers()
 {
 #if defined(_WIN32)
@@ -113,12 +175,36 @@ void installInterruptHandlers()
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    // No SA_RESTART: a read that blocks gives way to the signal.
+    action.sa_flags = 0;
+    for (int signal : interruptSignals()) {
+        struct sigaction before {};
+        // Ignored by whoever started us (nohup, `cmd &` in a script): they
+        // meant the signal not to end this run.
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         sigaction(signal, &action, nullptr);
-    // A log pipe that closes (`| head`) must not end the process with the
-    // lamp still on: writes just fail from then on.
+    }
+    // A log pipe that closes (`| head`) or a log beyond the file-size limit
+    // must not end the run with the lamp still on: writes just fail from
+    // then on. A background run on a terminal that stops writers (stty
+    // tostop) writes on instead of being stopped mid-sequence.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGTTOU, SIG_IGN);
 #endif
+}
+
+int interruptSignal()
+{
+    return g_signal;
+}
+
+void useUserLocale()
+{
+    std::setlocale(LC_ALL, "");
+    // Numbers keep the one form the files and the lamp use.
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 bool interrupted()
@@ -178,36 +264,6 @@ std::vector<std::string> arguments(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         out.emplace_back(argv[i]);
     return out;
-}
-
-bool readFileHead(const std::string &path, std::size_t limit, std::string &bytes, std::string &reason)
-{
-    const std::filesystem::path file = toPath(path);
-    std::error_code error;
-    const auto status = std::filesystem::status(file, error);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        reason = "Die Datei gibt es nicht.";
-        return false;
-    }
-    if (status.type() == std::filesystem::file_type::directory) {
-        reason = "Das ist ein Ordner.";
-        return false;
-    }
-    errno = 0;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        reason = errno == EACCES ? std::string("Keine Berechtigung zum Lesen.")
-                                 : "Lesefehler (" + std::string(std::strerror(errno ? errno : EIO)) + ")";
-        return false;
-    }
-    bytes.assign(limit, '\0');
-    in.read(bytes.data(), std::streamsize(limit));
-    if (in.bad()) {
-        reason = "Lesefehler (" + std::string(std::strerror(errno ? errno : EIO)) + ")";
-        return false;
-    }
-    bytes.resize(std::size_t(in.gcount()));
-    return true;
 }
 
 } // namespace tintrava::play

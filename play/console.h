@@ -13,11 +13,31 @@ double localNowDays();
 // Local time of day "hh:mm:ss", for the lines of a timer job's log.
 std::string localTimeText();
 
-// Ctrl+C and termination (SIGINT, SIGTERM, SIGHUP; on Windows the console
-// control events) set a flag instead of ending the process, so the lamp can
-// be switched off first.
+// Every signal that would end the process and can be caught (Ctrl+C,
+// SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGXCPU, the real-time signals
+// …; on Windows the console control events) sets a flag instead, so the lamp
+// can be switched off first. A signal that was ignored when the program
+// started (nohup, a background job of a script) stays ignored. A pipe that
+// closes (SIGPIPE) or an output beyond the file-size limit (SIGXFSZ) only
+// makes writing fail.
 void installInterruptHandlers();
 bool interrupted();
+// The first signal that interrupted the run, 0 when none (on Windows 2 for
+// Ctrl+C, 1 for the other control events).
+int interruptSignal();
+// "Strg+C", "SIGTERM", "SIGRTMIN+3", … for the closing message.
+std::string signalName(int signal);
+// The exit status for an interrupted run: 128 + the signal's number.
+inline int interruptStatus(int signal)
+{
+    return 128 + signal;
+}
+// The signals installInterruptHandlers catches on this system.
+std::vector<int> interruptSignals();
+
+// The user's language for the system's own texts (strerror), as the window
+// has it from Qt.
+void useUserLocale();
 // Tells a waiting Windows control handler that the lamp is off; the system
 // ends the process once that handler returns after a close or log-off event.
 void interruptHandled();
@@ -32,9 +52,5 @@ void prepareConsole();
 
 // The command-line arguments after the program name, as UTF-8.
 std::vector<std::string> arguments(int argc, char **argv);
-
-// Reads at most limit bytes of the file; false and a German reason when it
-// cannot be read.
-bool readFileHead(const std::string &path, std::size_t limit, std::string &bytes, std::string &reason);
 
 } // namespace tintrava::play

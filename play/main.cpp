@@ -2,6 +2,8 @@
 // computer without a screen or a timer job. Same driver choice, discovery,
 // protocols, colour table and player rules as the window.
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -10,14 +12,18 @@
 #include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/d2xx/libftdi_binding.h"
+#include "lamp/discovery.h"
 #include "lamp/integer_rule.h"
 #include "lamp/lampstate.h"
+#include "lamp/link_problem.h"
 #include "lamp/protocols.h"
 #include "play/console.h"
+#include "play/output.h"
 #include "sequence/memory_grid.h"
 #include "sequence/player.h"
 #include "sequence/sequence_file.h"
 #include "storage/config_location.h"
+#include "storage/file_head.h"
 
 #ifndef TINTRAVA_VERSION
 #define TINTRAVA_VERSION "?"
@@ -30,7 +36,8 @@ using namespace tintrava;
 constexpr int ExitDone = 0;
 constexpr int ExitBadFile = 1;
 constexpr int ExitUsage = 2;
-constexpr int ExitInterrupted = 130;
+constexpr int ExitLampNotReached = 3;
+constexpr int ExitLampBusy = 4;
 
 // One byte past the largest accepted file, so that the reader sees a file
 // that is too large without the player reading all of it.
@@ -38,15 +45,44 @@ constexpr std::size_t SequenceReadLimit = SequenceFileLimit + 1;
 
 constexpr const char *Program = "tintrava-play";
 
+// After a signal the process ends within a second, however stuck its output.
+constexpr int OutputGraceAfterSignalMs = 200;
+
+// While a sequence may play, everything goes through writer threads (see
+// output.h); before that, and for --help, plain blocking writes will do.
+struct Streams {
+    play::OutputChannel out{play::descriptorWriter(1)};
+    play::OutputChannel err{play::descriptorWriter(2)};
+};
+Streams *g_streams = nullptr;
+
 void say(const std::string &text)
 {
+    if (g_streams) {
+        g_streams->out.text(text);
+        return;
+    }
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
 }
 
+void sayProgress(const std::string &text)
+{
+    if (g_streams)
+        g_streams->out.progress(text);
+    else
+        say(text);
+}
+
 void complain(const std::string &text)
 {
-    std::fprintf(stderr, "%s: %s\n", Program, text.c_str());
+    const std::string line = std::string(Program) + ": " + text + "\n";
+    if (g_streams) {
+        g_streams->err.text(line);
+        return;
+    }
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
 }
 
 std::string quoted(const std::string &text)
@@ -61,6 +97,7 @@ std::string helpText()
            "Spielt die Abfolge aus DATEI (eine .tintrava- oder .csv-Datei, wie das\n"
            "Fenster sie speichert) ohne Fenster auf der Lampe ab: jede Sekunde wird die\n"
            "Farbe des laufenden Schritts gesendet, am Ende wird die Lampe ausgeschaltet.\n"
+           "DATEI muss eine gew\u00F6hnliche Datei sein (keine Pipe, kein Ger\u00E4t).\n"
            "\n"
            "Optionen:\n"
            "  --modell N      Lampenmodell, wie im Dialog \u201EHarware anpassen\u201C gespeichert:\n"
@@ -68,15 +105,25 @@ std::string helpText()
            "                  4 Nivra Strahler. Ohne diese Option gilt die Auswahl aus\n"
            "                  \u201Emy.conf\u201C (" + configPath() + ").\n"
            "  -h, --help      diese Hilfe anzeigen\n"
-           "  -V, --version   die Version anzeigen\n"
+           "  -v, --version   die Version anzeigen (auch -V)\n"
            "\n"
-           "Strg+C schaltet die Lampe aus und beendet das Abspielen.\n"
+           "Strg+C, SIGTERM, SIGHUP und jedes andere Signal, das das Programm beenden\n"
+           "w\u00FCrde, schalten zuerst die Lampe aus. Ein beim Start ignoriertes Signal\n"
+           "(nohup) bleibt ignoriert.\n"
            "\n"
            "Treiber: die in TINTRAVA_D2XX_LIBRARY genannte Bibliothek, sonst FTDIs\n"
            "D2XX-Bibliothek, sonst (unter Linux) die eingebaute Anbindung an libftdi1.\n"
            "\n"
-           "R\u00FCckgabewerte: 0 Abfolge ganz abgespielt, 1 Datei nicht lesbar oder keine\n"
-           "g\u00FCltige Abfolge, 2 falscher Aufruf oder kein Lampenmodell, 130 abgebrochen.\n";
+           "R\u00FCckgabewerte:\n"
+           "  0      die Abfolge ist ganz abgespielt und die Lampe ausgeschaltet\n"
+           "  1      die Datei ist nicht lesbar oder keine g\u00FCltige Abfolge (oder leer)\n"
+           "  2      falscher Aufruf oder kein Lampenmodell gew\u00E4hlt\n"
+           "  3      die Lampe wurde nicht erreicht: keine Farbe kam bei ihr an, oder der\n"
+           "         Ausschaltbefehl am Ende nicht (keine Lampe, \u00D6ffnen oder Senden\n"
+           "         fehlgeschlagen)\n"
+           "  4      die Lampe wird von einem anderen Programm verwendet\n"
+           "  128+N  durch Signal N beendet, nachdem die Lampe ausgeschaltet wurde\n"
+           "         (Strg+C 130, SIGHUP 129, SIGQUIT 131, SIGTERM 143)\n";
 }
 
 struct Options {
@@ -99,8 +146,11 @@ bool parseOptions(const std::vector<std::string> &args, Options &options)
             onlyFiles = true;
         } else if (arg == "-h" || arg == "--help") {
             options.help = true;
-        } else if (arg == "-V" || arg == "--version") {
+        } else if (arg == "-v" || arg == "-V" || arg == "--version") {
             options.version = true;
+        } else if (arg.rfind("--help=", 0) == 0 || arg.rfind("--version=", 0) == 0) {
+            complain("Die Option " + quoted(arg.substr(0, arg.find('='))) + " nimmt keinen Wert an. Hilfe: tintrava-play --help");
+            return false;
         } else if (arg == "--modell" || arg.rfind("--modell=", 0) == 0) {
             std::string value;
             if (arg == "--modell") {
@@ -128,6 +178,12 @@ bool parseOptions(const std::vector<std::string> &args, Options &options)
     if (files.size() != 1) {
         complain(files.empty() ? "Keine Abfolge-Datei angegeben. Hilfe: tintrava-play --help"
                                : "Nur eine Abfolge-Datei auf einmal. Hilfe: tintrava-play --help");
+        return false;
+    }
+    if (files.front() == "-") {
+        // The file is read whole and checked before the lamp hears anything;
+        // standard input is no file to check.
+        complain("Die Abfolge kommt aus einer Datei, nicht von der Standardeingabe (\u201E-\u201C).");
         return false;
     }
     options.file = files.front();
@@ -183,12 +239,15 @@ public:
         const std::string text = "Schritt " + std::to_string(row) + "/" + std::to_string(steps) + ": " + name
             + " | " + remainingStep + " | " + remainingTotal;
         if (m_terminal) {
+            // Padded to the widest text on this line so far: a stalled
+            // terminal may skip some of these, so the one written before is
+            // not known.
             const std::size_t width = textWidth(text);
             std::string line = "\r" + text;
             if (width < m_lineWidth)
                 line.append(m_lineWidth - width, ' ');
-            m_lineWidth = width;
-            say(line);
+            m_lineWidth = std::max(m_lineWidth, width);
+            sayProgress(line);
         } else if (row != m_lastRow) {
             say(play::localTimeText() + " " + text + "\n");
         }
@@ -199,10 +258,19 @@ public:
     void message(const std::string &text)
     {
         endLine();
-        say((m_terminal ? std::string() : play::localTimeText() + " ") + text + "\n");
+        say(stamp() + text + "\n");
+    }
+
+    // A line on standard error, after ending the terminal line.
+    void problem(const std::string &text)
+    {
+        endLine();
+        complain(text);
     }
 
 private:
+    std::string stamp() const { return m_terminal ? std::string() : play::localTimeText() + " "; }
+
     void endLine()
     {
         if (m_terminal && m_lineWidth > 0) {
@@ -216,7 +284,40 @@ private:
     int m_lastRow = -1;
 };
 
-int playFile(const Options &options)
+// Why a command did not reach the lamp, for the closing message.
+std::string notReachedReason(const LampState &lamp, LampDelivery delivery, LampLinkProblem problem)
+{
+    if (problem != LampLinkProblem::None)
+        return linkProblemToolTip(problem);
+    if (!lamp.LampFound || delivery == LampDelivery::NoLamp)
+        return "keine Lampe gefunden";
+    if (delivery == LampDelivery::WriteFailed)
+        return "die Lampe hat den Befehl nicht vollst\u00E4ndig angenommen";
+    return "die Lampe lie\u00DF sich nicht \u00F6ffnen";
+}
+
+// Waits for the output to be written: without limit after a normal end (the
+// lamp is off already), briefly once a signal has come.
+void finishOutput(Streams &streams, bool afterSignal)
+{
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> deadline;
+    if (afterSignal)
+        deadline = Clock::now() + std::chrono::milliseconds(OutputGraceAfterSignalMs);
+    const auto giveUp = [&] {
+        if (!deadline && play::interrupted())
+            deadline = Clock::now() + std::chrono::milliseconds(OutputGraceAfterSignalMs);
+        return deadline && Clock::now() >= *deadline;
+    };
+    const bool written = streams.err.drain(giveUp) && streams.out.drain(giveUp);
+    if (!written) {
+        // A writer is stuck in a stream nobody reads; it cannot be joined.
+        // The lamp is off: end without waiting for it.
+        std::_Exit(play::interrupted() ? play::interruptStatus(play::interruptSignal()) : 0);
+    }
+}
+
+int playFile(const Options &options, Streams &streams)
 {
     const std::optional<int> row = chooseHardwareRow(options);
     if (!row)
@@ -224,27 +325,31 @@ int playFile(const Options &options)
 
     // The file is checked completely before anything goes to the lamp; the
     // messages are the window's.
-    std::string bytes;
-    std::string reason;
+    const FileHead file = readFileHead(options.file, SequenceReadLimit, [] { return play::interrupted(); });
     const auto refuse = [&](const std::string &why) {
         complain("Die Datei " + quoted(options.file) + " konnte nicht ge\u00F6ffnet werden: " + why);
         return ExitBadFile;
     };
-    if (!play::readFileHead(options.file, SequenceReadLimit, bytes, reason))
-        return refuse(reason);
-    if (bytes.size() > SequenceFileLimit)
+    std::vector<SequenceStep> steps;
+    if (file.status != FileHead::Read) {
+        if (file.status != FileHead::Stopped)
+            return refuse(fileHeadRefusal(file));
+    } else if (file.bytes.size() > SequenceFileLimit) {
         return refuse("Die Datei ist gr\u00F6\u00DFer als 1 MiB.");
-    const SequenceFileParse parsed = readSequenceFile(bytes);
-    if (!parsed.ok)
-        return refuse(parsed.error);
-    if (parsed.steps.empty()) {
-        complain(quoted(options.file) + ": Es sind keine Farben f\u00FCr die Abfolge ausgew\u00E4hlt");
-        return ExitBadFile;
+    } else {
+        const SequenceFileParse parsed = readSequenceFile(file.bytes);
+        if (!parsed.ok)
+            return refuse(parsed.error);
+        if (parsed.steps.empty()) {
+            complain(quoted(options.file) + ": Es sind keine Farben f\u00FCr die Abfolge ausgew\u00E4hlt");
+            return ExitBadFile;
+        }
+        steps = parsed.steps;
     }
 
     MemoryGrid grid;
-    putStepsInGrid(grid, parsed.steps);
-    const int steps = int(parsed.steps.size());
+    putStepsInGrid(grid, steps);
+    const int stepCount = int(steps.size());
 
     HardwareRow = *row;
     std::string driverWarning;
@@ -258,12 +363,29 @@ int playFile(const Options &options)
 
     Display display(play::stdoutIsTerminal());
     LampState lamp;
-    LampCommander commander(lamp, {});
+    // Told once per run, like the window's box; the latest problem also
+    // explains a lamp that was not reached.
+    LinkProblemNotice notice;
+    LampLinkProblem problem = LampLinkProblem::None;
+    LampCommander commander(lamp, LampCommander::Hooks{
+                                      {},
+                                      {},
+                                      [&] {
+                                          getusbdev(lamp);
+                                          problem = lampLinkProblem();
+                                          const auto outcome = notice.update(problem);
+                                          if (!outcome.boxText.empty())
+                                              display.problem(outcome.boxText);
+                                      },
+                                  });
     bool running = true;
+    bool colourDelivered = false;
+    std::optional<bool> offDelivered;
     std::optional<bool> lampSeen;
     std::string remainingStep;
     std::string remainingTotal;
 
+    const auto switchOff = [&] { offDelivered = commander.selectcolor(ColourOff); };
     const auto reportLamp = [&] {
         if (lampSeen == lamp.LampFound)
             return;
@@ -274,11 +396,11 @@ int playFile(const Options &options)
 
     SequencePlayer player(grid, SequencePlayer::Hooks{
                                     play::localNowDays,
-                                    [&](int n) { commander.selectcolor(n); },
-                                    [&](const std::string &w) { commander.selectcolor2(w); },
+                                    [&](int n) { colourDelivered |= commander.selectcolor(n); },
+                                    [&](const std::string &w) { colourDelivered |= commander.selectcolor2(w); },
                                     [&] {
                                         running = false;
-                                        commander.selectcolor(ColourOff);
+                                        switchOff();
                                     },
                                     [&] { return running; },
                                     [&](const std::string &t) { remainingStep = t; },
@@ -287,10 +409,12 @@ int playFile(const Options &options)
 
     // Ticks every 1000 ms, like the window's timer: a slow lamp exchange does
     // not shift the ticks after it, and a tick that is missed is not caught up.
+    // A signal that came while the file was read ends the run before it starts.
     using Clock = std::chrono::steady_clock;
     auto nextTick = Clock::now();
-    player.start();
-    while (running) {
+    if (!play::interrupted())
+        player.start();
+    while (running && !play::interrupted()) {
         nextTick += std::chrono::milliseconds(1000);
         const auto now = Clock::now();
         while (nextTick <= now)
@@ -301,25 +425,51 @@ int playFile(const Options &options)
         player.tick();
         reportLamp();
         if (running)
-            display.step(player.SequenceRow, steps, grid.cell(1, player.SequenceRow), remainingStep,
+            display.step(player.SequenceRow, stepCount, grid.cell(1, player.SequenceRow), remainingStep,
                          remainingTotal);
     }
 
-    // A run that reached its end was switched off by the player already.
-    if (running) {
-        commander.selectcolor(ColourOff);
+    // The lamp first, then the words.
+    const bool interrupted = running;
+    if (interrupted)
+        switchOff();
+    const bool offReached = offDelivered.value_or(false);
+    const std::string reason = offReached ? std::string() : notReachedReason(lamp, commander.lastDelivery(), problem);
+    const int lampStatus = problem == LampLinkProblem::Busy ? ExitLampBusy : ExitLampNotReached;
+
+    if (interrupted) {
         play::interruptHandled();
-        display.message("Abgebrochen, die Lampe ist ausgeschaltet.");
-        return ExitInterrupted;
+        const int signal = play::interruptSignal();
+        const std::string what = "Abgebrochen (" + play::signalName(signal) + ")";
+        if (offReached)
+            display.message(what + ", die Lampe ist ausgeschaltet.");
+        else
+            display.problem(what + ", aber der Ausschaltbefehl hat die Lampe nicht erreicht: " + reason + ".");
+        finishOutput(streams, true);
+        return play::interruptStatus(signal);
     }
-    display.message("Abfolge beendet, die Lampe ist ausgeschaltet.");
-    return ExitDone;
+    if (offReached && colourDelivered) {
+        display.message("Abfolge beendet, die Lampe ist ausgeschaltet.");
+        finishOutput(streams, false);
+        return ExitDone;
+    }
+    if (offReached)
+        display.problem("Abfolge beendet, aber keine ihrer Farben hat die Lampe erreicht; die Lampe ist jetzt "
+                        "ausgeschaltet.");
+    else if (colourDelivered)
+        display.problem("Abfolge beendet, aber der Ausschaltbefehl hat die Lampe nicht erreicht: " + reason
+                        + ". Die Lampe leuchtet wom\u00F6glich noch.");
+    else
+        display.problem("Abfolge beendet, aber die Lampe wurde nie erreicht: " + reason + ".");
+    finishOutput(streams, false);
+    return lampStatus;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    play::useUserLocale();
     play::prepareConsole();
     play::installInterruptHandlers();
     Options options;
@@ -333,5 +483,12 @@ int main(int argc, char **argv)
         say(std::string("tintrava-play ") + TINTRAVA_VERSION + "\n");
         return ExitDone;
     }
-    return playFile(options);
+    // From here on a stalled output must not hold up the lamp.
+    auto streams = std::make_unique<Streams>();
+    g_streams = streams.get();
+    const int status = playFile(options, *streams);
+    finishOutput(*streams, play::interrupted());
+    g_streams = nullptr;
+    streams.reset();
+    return status;
 }

@@ -33,7 +33,8 @@ ensure_packages() {
 
 # Our users run the program in German: tests run under de_DE.UTF-8 too.
 ensure_german_locale() {
-  ensure_packages locales
+  # libc-l10n: the C library's own texts (strerror, the loader's) in German.
+  ensure_packages locales libc-l10n
   if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     local sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)

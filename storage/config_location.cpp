@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "lamp/integer_rule.h"
+#include "storage/file_head.h"
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -181,34 +182,29 @@ int hardwareRowFromConfig(std::string_view head)
 ConfigRead readConfigHead(const std::string &path)
 {
     ConfigRead result;
-    const fs::path file = toPath(path);
-    std::error_code error;
-    const fs::file_status status = fs::status(file, error);
-    if (status.type() == fs::file_type::not_found)
+    FileHead file = readFileHead(path, ConfigHeadLimit);
+    switch (file.status) {
+    case FileHead::Missing:
         return result;
+    case FileHead::Read:
+        result.status = ConfigRead::Read;
+        result.head = std::move(file.bytes);
+        return result;
+    case FileHead::Directory:
+        result.error = "ist ein Ordner";
+        break;
+    case FileHead::NotRegular:
+        result.error = "keine gew\u00F6hnliche Datei";
+        break;
+    case FileHead::NoPermission:
+        result.error = "keine Berechtigung zum Lesen";
+        break;
+    case FileHead::Failed:
+    case FileHead::Stopped:
+        result.error = file.systemError.empty() ? std::string("Lesefehler") : file.systemError;
+        break;
+    }
     result.status = ConfigRead::Failed;
-    if (error) {
-        result.error = error.message();
-        return result;
-    }
-    if (status.type() != fs::file_type::regular) {
-        result.error = status.type() == fs::file_type::directory ? "ist ein Ordner" : "keine gewöhnliche Datei";
-        return result;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        result.error = std::strerror(errno);
-        return result;
-    }
-    std::string head(ConfigHeadLimit, '\0');
-    in.read(head.data(), std::streamsize(head.size()));
-    if (in.bad()) {
-        result.error = "Lesefehler";
-        return result;
-    }
-    head.resize(std::size_t(in.gcount()));
-    result.status = ConfigRead::Read;
-    result.head = std::move(head);
     return result;
 }
 

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "storage/atomic_save.h"
+#include "storage/file_head.h"
 #include "storage/settings_file.h"
 
 namespace tintrava {
@@ -33,32 +34,21 @@ QString lastSequenceFilePath()
 
 SequenceFileLoad loadSequenceFile(const QString &path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return refused(path, QStringLiteral("Die Datei gibt es nicht."));
-    if (info.isDir())
-        return refused(path, QStringLiteral("Das ist ein Ordner."));
-    // A pipe or device could block or never end.
-    if (!info.isFile())
-        return refused(path, QStringLiteral("Das ist keine gew\u00F6hnliche Datei."));
-    // Refused before reading, so a huge file costs nothing.
-    if (info.size() > qint64(SequenceFileLimit))
+    // The same reader as the player without a window: only a regular file is
+    // read (a pipe or device could block or never end), and one byte more than
+    // allowed tells a file that is too large.
+#ifdef Q_OS_WIN
+    const std::string name = path.toUtf8().toStdString(); // the reader takes UTF-8 there
+#else
+    const std::string name = QFile::encodeName(path).toStdString();
+#endif
+    const FileHead file = readFileHead(name, SequenceFileLimit + 1);
+    if (file.status != FileHead::Read)
+        return refused(path, QString::fromStdString(fileHeadRefusal(file)));
+    if (file.bytes.size() > SequenceFileLimit)
         return refused(path, QStringLiteral("Die Datei ist gr\u00F6\u00DFer als 1 MiB."));
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (file.error() == QFileDevice::PermissionsError)
-            return refused(path, QStringLiteral("Keine Berechtigung zum Lesen."));
-        return refused(path, file.errorString());
-    }
-    // One byte more than allowed tells a file that grew since it was looked at.
-    const QByteArray bytes = file.read(qint64(SequenceFileLimit) + 1);
-    if (file.error() != QFileDevice::NoError)
-        return refused(path, QStringLiteral("Lesefehler (%1)").arg(file.errorString()));
-    if (bytes.size() > qsizetype(SequenceFileLimit))
-        return refused(path, QStringLiteral("Die Datei ist gr\u00F6\u00DFer als 1 MiB."));
-
-    const SequenceFileParse parse = readSequenceFile(std::string_view(bytes.constData(), size_t(bytes.size())));
+    const SequenceFileParse parse = readSequenceFile(file.bytes);
     if (!parse.ok)
         return refused(path, QString::fromStdString(parse.error));
     SequenceFileLoad result;

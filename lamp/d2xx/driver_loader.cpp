@@ -19,7 +19,7 @@ LibraryHandle openLibrary(const std::string &path, std::string &error)
 {
     LibraryHandle library = LoadLibraryA(path.c_str());
     if (!library)
-        error = "cannot be loaded (Windows error " + std::to_string(GetLastError()) + ")";
+        error = "l\u00E4sst sich nicht laden (Windows-Fehler " + std::to_string(GetLastError()) + ")";
     return library;
 }
 
@@ -41,7 +41,7 @@ LibraryHandle openLibrary(const std::string &path, std::string &error)
     LibraryHandle library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) {
         const char *reason = dlerror();
-        error = std::string("cannot be loaded (") + (reason ? reason : "unknown reason") + ")";
+        error = std::string("l\u00E4sst sich nicht laden (") + (reason ? reason : "Grund unbekannt") + ")";
     }
     return library;
 }
@@ -149,7 +149,7 @@ bool loadD2xxLibrary(const std::string &path, D2xxApi &out, std::string &error)
 {
     // An empty name would give the running program itself on POSIX systems.
     if (path.empty()) {
-        error = "no library file given";
+        error = "keine Bibliotheksdatei angegeben";
         return false;
     }
     std::string reason;
@@ -172,7 +172,7 @@ bool loadD2xxLibrary(const std::string &path, D2xxApi &out, std::string &error)
     complete &= bind(library, "FT_GetQueueStatus", api.GetQueueStatus, missing);
     if (!complete) {
         closeLibrary(library);
-        error = path + ": lacks the D2XX function(s) " + missing;
+        error = path + ": es fehlt die D2XX-Funktion " + missing;
         return false;
     }
     // The library stays loaded: the table points into it for the rest of the run.
@@ -198,7 +198,7 @@ D2xxApi chooseDriver(const D2xxApi *builtin, std::string &warning)
             return api;
         // The user asked for this library: falling back to another driver
         // would drive other hardware behind their back.
-        warning = std::string(D2xxLibraryVariable) + ": " + error + "; no lamp driver in use";
+        warning = std::string(D2xxLibraryVariable) + ": " + error + "; es wird kein Lampentreiber verwendet";
         return noDriverApi();
     }
     if (loadD2xxLibrary(ftdiLibraryName(), api, error))

@@ -198,35 +198,208 @@ def case_settings_file(rig):
     check(rig.calls() == [], "the lamp driver was called with an invalid model")
 
 
-def interrupt(rig, signum):
+def wait_for_reds(rig, process, count):
+    deadline = time.monotonic() + 60
+    while sum(1 for h in rig.heard() if h[0] == RED) < count:
+        check(process.poll() is None, f"player ended early with status {process.returncode}")
+        check(time.monotonic() < deadline, f"the first step was not sent {count} times within 60 s")
+        time.sleep(0.1)
+
+
+def stop(process):
+    if process.poll() is None:
+        process.kill()
+        process.communicate()
+
+
+def interrupt(rig, signum, name):
+    rig.plug("Sela-Lumen|VL000001|text")
+    if os.path.exists(rig.trace):
+        os.remove(rig.trace)
     path = rig.file("lang.tintrava", LONG_FILE)
     process = rig.start("--modell", "3", path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
-        deadline = time.monotonic() + 60
-        while sum(1 for h in rig.heard() if h[0] == RED) < 2:
-            check(process.poll() is None, f"player ended early with status {process.returncode}")
-            check(time.monotonic() < deadline, "the first step was not sent twice within 60 s")
-            time.sleep(0.1)
+        wait_for_reds(rig, process, 2)
         process.send_signal(signum)
         out, err = process.communicate(timeout=30)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.communicate()
-    check(process.returncode == 130, f"status {process.returncode} after signal {signum}")
+        stop(process)
+    check(process.returncode == 128 + signum, f"status {process.returncode} after {name}")
     heard = expect_heard(rig, ["VER", RED, OFF], TEXT_LINE)
-    check(heard[-1][0] == OFF, "the lamp was not switched off last")
-    check(b"Abgebrochen" in out, f"stdout: {out!r}")
+    check(heard[-1][0] == OFF, f"the lamp was not switched off last after {name}")
+    out = out.decode("utf-8", "replace")
+    check(f"Abgebrochen ({name}), die Lampe ist ausgeschaltet." in out, f"stdout after {name}: {out!r}")
 
 
 def case_interrupt(rig):
     """Ctrl+C mid-step switches the lamp off and ends with status 130."""
-    interrupt(rig, signal.SIGINT)
+    interrupt(rig, signal.SIGINT, "Strg+C")
 
 
 def case_terminate(rig):
-    """SIGTERM (a stopped timer job) does the same."""
-    interrupt(rig, signal.SIGTERM)
+    """SIGTERM (a stopped timer job) does the same, with status 143."""
+    interrupt(rig, signal.SIGTERM, "SIGTERM")
+
+
+def case_other_signals(rig):
+    """Every signal that would end the process switches the lamp off first;
+    the status is 128 + the signal's number."""
+    for name in ("SIGHUP", "SIGQUIT", "SIGUSR1", "SIGUSR2", "SIGALRM", "SIGPWR", "SIGVTALRM", "SIGPROF",
+                 "SIGXCPU", "SIGRTMIN"):
+        interrupt(rig, getattr(signal, name), name if name != "SIGRTMIN" else "SIGRTMIN+0")
+
+
+def case_ignored_signals(rig):
+    """A signal ignored when the player started (nohup, a script's
+    background job) stays ignored; the others still switch the lamp off."""
+    def ignore():
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+    path = rig.file("lang.tintrava", LONG_FILE)
+    process = rig.start("--modell", "3", path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=ignore)
+    try:
+        wait_for_reds(rig, process, 2)
+        process.send_signal(signal.SIGHUP)
+        process.send_signal(signal.SIGINT)
+        reds = sum(1 for h in rig.heard() if h[0] == RED)
+        # Still playing: the step is sent on, once a second.
+        wait_for_reds(rig, process, reds + 2)
+        process.send_signal(signal.SIGTERM)
+        out, err = process.communicate(timeout=30)
+    finally:
+        stop(process)
+    check(process.returncode == 143, f"status {process.returncode}")
+    expect_heard(rig, ["VER", RED, OFF], TEXT_LINE)
+
+
+ONE_STEP = HEADER + "5;Orange;0\r\n"
+
+
+def case_lamp_not_reached(rig):
+    """Status 3 and a German sentence on stderr when no colour reached a
+    lamp, or the final off did not; "ausgeschaltet" only when it did."""
+    path = rig.file("eins.tintrava", ONE_STEP)
+    # One step: the probe, the step's colour and the off are the lamp's three writes.
+    for devices, status, words in (
+            ((), 3, "die Lampe wurde nie erreicht: keine Lampe gefunden."),
+            (("Sela-Lumen|VL000001|text|open-fails",), 3, "nie erreicht: die Lampe ließ sich nicht öffnen."),
+            (("Sela-Lumen|VL000001|text|write-fails",), 3, "nie erreicht"),
+            (("Sela-Lumen|VL000001|text|short-write",), 3, "nie erreicht: die Lampe hat den Befehl nicht"),
+            (("Sela-Lumen|VL000001|text|write-fails-after=2",), 3,
+             "der Ausschaltbefehl hat die Lampe nicht erreicht: die Lampe hat den Befehl nicht"),
+            (("Sela-Lumen|VB000001|byte|write-fails-after=2",), 3, "der Ausschaltbefehl hat die Lampe nicht"),
+            (("Sela-Lumen|VL000001|text|write-fails-after=3",), 0, None)):
+        rig.plug(*devices)
+        if os.path.exists(rig.trace):
+            os.remove(rig.trace)
+        rc, out, err = rig.run("--modell", "3", path)
+        check(rc == status, f"{devices}: status {rc}, stderr {err!r}")
+        if words is None:
+            check("Abfolge beendet, die Lampe ist ausgeschaltet." in out and not err, f"{devices}: {out!r} {err!r}")
+        else:
+            check(words in err, f"{devices}: stderr {err!r}")
+            check("ausgeschaltet" not in out, f"{devices}: stdout {out!r}")
+
+
+def filled_pipe():
+    """A pipe nobody reads, already full: every write to it blocks."""
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)
+    try:
+        while True:
+            os.write(write_end, b"x" * 4096)
+    except BlockingIOError:
+        pass
+    os.set_blocking(write_end, True)
+    return read_end, write_end
+
+
+def case_stalled_output(rig):
+    """A standard output nobody reads holds up neither the lamp commands nor
+    the final off; SIGTERM still ends the run at once with the lamp off, and
+    a normal end writes its last line once the output moves again."""
+    read_end, write_end = filled_pipe()
+    try:
+        process = rig.start("--modell", "3", rig.file("lang.tintrava", LONG_FILE), stdout=write_end,
+                            stderr=write_end)
+        try:
+            wait_for_reds(rig, process, 4)
+            process.send_signal(signal.SIGTERM)
+            # Not a speed test: without the writer threads it would never end.
+            process.wait(timeout=20)
+        finally:
+            stop(process)
+        check(process.returncode == 143, f"status {process.returncode}")
+        heard = expect_heard(rig, ["VER", RED, OFF], TEXT_LINE)
+        check(heard[-1][0] == OFF, "the lamp was not switched off last")
+    finally:
+        os.close(read_end)
+        os.close(write_end)
+
+    os.remove(rig.trace)
+    read_end, write_end = filled_pipe()
+    try:
+        process = rig.start("--modell", "3", rig.file("kurz.tintrava", SHORT_FILE), stdout=write_end,
+                            stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        try:
+            deadline = time.monotonic() + 60
+            while not any(h[0] == OFF for h in rig.heard()):
+                check(process.poll() is None, f"ended with status {process.returncode} before the lamp was off")
+                check(time.monotonic() < deadline, "the lamp was not switched off within 60 s")
+                time.sleep(0.1)
+            check(process.poll() is None, "ended although its last line could not be written")
+            output = b""
+            while True:
+                chunk = os.read(read_end, 65536)
+                if not chunk:
+                    break
+                output += chunk
+            process.wait(timeout=30)
+        finally:
+            stop(process)
+        check(process.returncode == 0, f"status {process.returncode}")
+        lines = output.decode("utf-8", "replace").replace("x", "").splitlines()
+        check(lines and "Abfolge beendet, die Lampe ist ausgeschaltet." in lines[-1], f"output ends {lines[-2:]!r}")
+        expect_heard(rig, ["VER", ORANGE, WAVE_550, OFF], TEXT_LINE)
+    finally:
+        os.close(read_end)
+
+
+def case_not_regular(rig):
+    """A FIFO, a device or a folder is refused at once with the window's
+    words (status 1), before the driver is asked anything; so is "-"."""
+    fifo = os.path.join(rig.work, "fifo.tintrava")
+    os.mkfifo(fifo)
+    for path, reason in ((fifo, "Das ist keine gewöhnliche Datei."), ("/dev/null", "Das ist keine gewöhnliche Datei."),
+                         (rig.work, "Das ist ein Ordner.")):
+        rc, out, err = rig.run("--modell", "3", path, timeout=30)
+        check(rc == 1 and f"konnte nicht geöffnet werden: {reason}" in err, f"{path}: status {rc}, stderr {err!r}")
+    rc, out, err = rig.run("--modell", "3", "-")
+    check(rc == 2 and "Standardeingabe" in err, f"-: status {rc}, stderr {err!r}")
+    check(rig.calls() == [], f"the driver was called: {rig.calls()[:3]}")
+
+
+def case_german(rig):
+    """The system's own texts come in the user's language: a driver library
+    that cannot be loaded is reported in German, down to the loader's reason."""
+    env = {"LANG": "de_DE.UTF-8", "LC_ALL": "de_DE.UTF-8", "LANGUAGE": "de_DE:de"}
+    missing = os.path.join(rig.work, "fehlt.so")
+    old = {k: os.environ.get(k) for k in env}
+    os.environ.update(env)
+    try:
+        rig.args.lamp_saved, rig.args.lamp = rig.args.lamp, missing
+        rc, out, err = rig.run("--modell", "3", rig.file("eins.tintrava", ONE_STEP))
+    finally:
+        rig.args.lamp = rig.args.lamp_saved
+        for k, v in old.items():
+            if v is None:
+                os.environ.pop(k, None)
+            else:
+                os.environ[k] = v
+    check(rc == 3, f"status {rc}, stderr {err!r}")
+    check("TINTRAVA_D2XX_LIBRARY: " + missing in err and "Datei oder Verzeichnis nicht gefunden" in err
+          and "kein Lampentreiber" in err, f"stderr: {err!r}")
 
 
 def case_bad_files(rig):
@@ -250,13 +423,17 @@ def case_options(rig):
     """--help and --version in German; wrong calls end with status 2."""
     rc, out, err = rig.run("--help")
     check(rc == 0 and "Aufruf: tintrava-play" in out and "--modell" in out, f"--help: {rc} {out!r}")
-    rc, out, err = rig.run("--version")
-    check(rc == 0 and out.startswith("tintrava-play "), f"--version: {rc} {out!r}")
+    check("128+N" in out and "\n  3 " in out and "\n  4 " in out, f"--help lists no statuses: {out!r}")
+    for option in ("--version", "-v", "-V"):
+        rc, out, err = rig.run(option)
+        check(rc == 0 and out.startswith("tintrava-play "), f"{option}: {rc} {out!r}")
     path = rig.file("kurz.tintrava", SHORT_FILE)
     for arguments in ([], ["--modell", "5", path], ["--modell", "x", path], ["--modell"], ["--lauter", path],
-                      ["--modell", "1", path, path]):
+                      ["--modell", "1", path, path], ["--help=x"], ["--version=1", path]):
         rc, out, err = rig.run(*arguments)
-        check(rc == 2 and err.strip(), f"{arguments}: status {rc}, stderr {err!r}")
+        check(rc == 2 and err.startswith("tintrava-play: "), f"{arguments}: status {rc}, stderr {err!r}")
+    rc, out, err = rig.run("--help=x")
+    check("Die Option \u201e--help\u201c nimmt keinen Wert an." in err, f"--help=x: {err!r}")
     check(rig.calls() == [], "the driver was called")
 
 

@@ -50,7 +50,7 @@ FT_STATUS D2XX_CALL fakeListDevices(void *pArg1, void *pArg2, DWORD flags)
                 *static_cast<DWORD *>(pArg1) = *theFake.countOnFailure;
             return *status;
         }
-        *static_cast<DWORD *>(pArg1) = static_cast<DWORD>(theFake.devices.size());
+        *static_cast<DWORD *>(pArg1) = theFake.reportedCount.value_or(static_cast<DWORD>(theFake.devices.size()));
         return FT_OK;
     }
     const auto index = reinterpret_cast<std::uintptr_t>(pArg1);

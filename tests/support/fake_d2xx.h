@@ -79,6 +79,9 @@ public:
     // Written to the count pointer by a failing NUMBER_ONLY listing (a driver
     // leaving junk behind); nothing is written when unset.
     std::optional<DWORD> countOnFailure;
+    // When set, a successful NUMBER_ONLY listing reports this count instead of
+    // the number of devices (a driver that lies about it).
+    std::optional<DWORD> reportedCount;
     // When set, Read and Write report this many bytes moved, whatever happened
     // (also when they fail): a driver that lies about the count.
     std::optional<DWORD> reportedBytes;

@@ -39,7 +39,9 @@ private slots:
         QTest::newRow("unknown and help") << QStringList{"--bunt", "--help"} << CommandLine::Error << ""
                                           << "\u201E--bunt\u201C";
         QTest::newRow("value for a flag") << QStringList{"--help=ja"} << CommandLine::Error << ""
-                                          << "tintrava: ung\u00FCltige Befehlszeile";
+                                          << "tintrava: ung\u00FCltige Befehlszeile: Die Option \u201E--help\u201C "
+                                             "nimmt keinen Wert an.";
+        QTest::newRow("value for -v") << QStringList{"-v=1"} << CommandLine::Error << "" << "\u201E-v\u201C nimmt keinen";
     }
     void parse()
     {
@@ -54,6 +56,28 @@ private slots:
             QCOMPARE(parsed.output, QString());
         else
             QVERIFY2(parsed.output.contains(output), qPrintable(parsed.output));
+    }
+
+    // Qt's own options are left out before QApplication exists; ours and
+    // files stay, in order.
+    void withoutQtOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("none") << QStringList{"a.tintrava", "--help"} << QStringList{"a.tintrava", "--help"};
+        QTest::newRow("value after a blank") << QStringList{"-platform", "offscreen", "a.tintrava"}
+                                             << QStringList{"a.tintrava"};
+        QTest::newRow("value after =") << QStringList{"-style=Fusion", "--bunt"} << QStringList{"--bunt"};
+        QTest::newRow("two dashes") << QStringList{"--platform", "xcb", "-v"} << QStringList{"-v"};
+        QTest::newRow("flags") << QStringList{"-reverse", "-widgetcount", "a"} << QStringList{"a"};
+        QTest::newRow("a file after --") << QStringList{"--", "-platform"} << QStringList{"--", "-platform"};
+        QTest::newRow("unknown stays") << QStringList{"-x", "-platformx"} << QStringList{"-x", "-platformx"};
+    }
+    void withoutQtOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, left);
+        QCOMPARE(tintrava::withoutQtOptions(QStringList{"tintrava"} + arguments), QStringList{"tintrava"} + left);
     }
 
     void realProgram_data()
@@ -72,6 +96,14 @@ private slots:
                                                   << "Optionen:" << "";
         QTest::newRow("unknown option") << QStringList{"--bunt"} << true << 2 << ""
                                         << "tintrava: unbekannte Option \u201E--bunt\u201C";
+        // A wrong option is told before a missing display would be.
+        QTest::newRow("unknown option without a display") << QStringList{"--bunt"} << false << 2 << ""
+                                                          << "tintrava: unbekannte Option \u201E--bunt\u201C";
+        QTest::newRow("value for --help without a display") << QStringList{"--help=ja"} << false << 2 << ""
+                                                            << "nimmt keinen Wert an";
+        QTest::newRow("Qt option and a wrong one without a display")
+            << QStringList{"-platform", "xcb", "--bunt"} << false << 2 << "" << "\u201E--bunt\u201C";
+        QTest::newRow("-v without a display") << QStringList{"-v"} << false << 0 << "Tintrava 1.50\n" << "";
     }
     void realProgram()
     {

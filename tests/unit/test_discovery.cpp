@@ -178,6 +178,39 @@ private slots:
         QCOMPARE(state.LampProtocol, int(ProtocolUnknown));
     }
 
+    // A count no USB host can carry, reported with FT_OK, is a failed listing
+    // too: no index is walked and no lamp is found this pass. A count that is
+    // merely larger than the devices there is walked as usual.
+    void impossibleCountIsAFailedListing_data()
+    {
+        QTest::addColumn<quint32>("count");
+        QTest::addColumn<bool>("walked");
+        QTest::newRow("0xFFFFFFFF") << quint32(0xFFFFFFFFu) << false;
+        QTest::newRow("4000000000") << quint32(4000000000u) << false;
+        QTest::newRow("one past the bound") << quint32(MaxListedDevices + 1) << false;
+        QTest::newRow("the bound") << quint32(MaxListedDevices) << true;
+        QTest::newRow("three for one device") << quint32(3) << true;
+    }
+    void impossibleCountIsAFailedListing()
+    {
+        QFETCH(quint32, count);
+        QFETCH(bool, walked);
+        auto &fake = fakeD2xx();
+        fake.devices = {{"Sela-Lumen", "L1"}};
+        fake.reportedCount = count;
+        LampState state;
+        state.LampProtocol = ProtocolByte;
+        QCOMPARE(getusbdev(state), walked);
+        if (walked) {
+            QCOMPARE(state.LampSerial, std::string("L1"));
+            QCOMPARE(fake.callList().size(), qsizetype(count) + 2); // count, every description, one serial
+        } else {
+            QCOMPARE(fake.callList(), QStringList{"ListDevices(NUMBER_ONLY)"});
+            QCOMPARE(state.LampProtocol, int(ProtocolUnknown));
+            QVERIFY(!state.LampEverFound);
+        }
+    }
+
     // Unplugging keeps the serial (later commands still try it) but forgets
     // the protocol; plugging in again finds it.
     void unplugAndReplug()

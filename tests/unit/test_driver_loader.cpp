@@ -109,10 +109,10 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("reason"); // part of the error text
 
-        QTest::newRow("missing file") << dir.filePath("no-such-lib.so") << "cannot be loaded";
-        QTest::newRow("not a library") << dir.filePath("text.so") << "cannot be loaded";
+        QTest::newRow("missing file") << dir.filePath("no-such-lib.so") << "l\u00E4sst sich nicht laden";
+        QTest::newRow("not a library") << dir.filePath("text.so") << "l\u00E4sst sich nicht laden";
         QTest::newRow("lacks a function") << QString::fromStdString(incompletePath()) << "FT_SetTimeouts";
-        QTest::newRow("empty path") << QString() << "no library file given";
+        QTest::newRow("empty path") << QString() << "keine Bibliotheksdatei angegeben";
     }
     void refusesUnusableLibrary()
     {

@@ -110,6 +110,66 @@ private slots:
         QVERIFY(!fake.callList().contains("timer off"));
     }
 
+    // A colour command reports whether it reached the lamp: the open
+    // succeeded and the whole command was written. The calls on the lamp do
+    // not depend on the answer.
+    void delivered_data()
+    {
+        QTest::addColumn<bool>("textLamp");
+        QTest::addColumn<QString>("fault"); // "", "unplugged", "open", "write", "short write"
+        QTest::addColumn<bool>("delivered");
+        QTest::addColumn<int>("why"); // LampDelivery
+        const int opened = int(LampDelivery::OpenFailed), written = int(LampDelivery::WriteFailed);
+        for (const bool text : {true, false}) {
+            const QString kind = text ? "text lamp: " : "byte lamp: ";
+            QTest::newRow(qPrintable(kind + "reached")) << text << "" << true << int(LampDelivery::Delivered);
+            QTest::newRow(qPrintable(kind + "unplugged")) << text << "unplugged" << false << opened;
+            QTest::newRow(qPrintable(kind + "open fails")) << text << "open" << false << opened;
+            QTest::newRow(qPrintable(kind + "write fails")) << text << "write" << false << written;
+            QTest::newRow(qPrintable(kind + "short write")) << text << "short write" << false << written;
+        }
+    }
+    void delivered()
+    {
+        QFETCH(bool, textLamp);
+        QFETCH(QString, fault);
+        QFETCH(bool, delivered);
+        QFETCH(int, why);
+        auto &fake = fakeD2xx();
+        if (textLamp)
+            fake.responder = [](const std::string &) { return std::string("OK\r\n"); };
+        // The protocol is learnt while the lamp is fine.
+        QVERIFY(commander->selectcolor(1));
+        QCOMPARE(state.LampProtocol, int(textLamp ? ProtocolText : ProtocolByte));
+        if (fault == "unplugged")
+            fake.devices.clear();
+        else if (fault == "open")
+            fake.devices[0].openFails = true;
+        else if (fault == "write")
+            fake.failures["Write"] = FT_IO_ERROR;
+        else if (fault == "short write")
+            fake.reportedBytes = 1;
+        fake.clearLog();
+        QCOMPARE(commander->selectcolor(5), delivered);
+        const QStringList firstCalls = fake.callList();
+        QCOMPARE(commander->selectcolor2("550"), delivered);
+        QCOMPARE(commander->selectcolor(ColourOff), delivered);
+        QCOMPARE(int(commander->lastDelivery()), why);
+        QVERIFY(!fake.isOpen());
+        if (fault.isEmpty())
+            QCOMPARE(firstCalls, Discovery + (textLamp ? textExchange("VL1", "43 46 46 37 44 30 30 0D 0A")
+                                                       : byteFrame("VL1", "FF 45")));
+    }
+
+    // Before any lamp was found nothing is opened, and that is what it says.
+    void nothingDeliveredWithoutALamp()
+    {
+        fakeD2xx().devices.clear();
+        QVERIFY(!commander->selectcolor(5));
+        QVERIFY(!commander->selectcolor2("550"));
+        QCOMPARE(int(commander->lastDelivery()), int(LampDelivery::NoLamp));
+    }
+
     void probeReply_data()
     {
         QTest::addColumn<QByteArray>("reply");

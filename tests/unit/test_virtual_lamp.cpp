@@ -551,6 +551,41 @@ private slots:
             QCOMPARE(colourOf(serial), QString("010203"));
     }
 
+    // Writes that fail, at once or after some that worked, and a write that
+    // takes all but the last byte; the count survives closing and re-opening.
+    void writeFaults_data()
+    {
+        QTest::addColumn<QByteArray>("option");
+        QTest::addColumn<QList<int>>("written"); // per write of "C010203\r\n", -1 for FT_IO_ERROR
+        QTest::newRow("write-fails") << QByteArray("write-fails") << QList<int>{-1, -1};
+        QTest::newRow("write-fails-after=2") << QByteArray("write-fails-after=2") << QList<int>{9, 9, -1, -1};
+        QTest::newRow("write-fails-after=0") << QByteArray("write-fails-after=0") << QList<int>{-1};
+        QTest::newRow("short-write") << QByteArray("short-write") << QList<int>{8, 8};
+        QTest::newRow("bad count: not attached") << QByteArray("write-fails-after=x") << QList<int>{};
+    }
+    void writeFaults()
+    {
+        QFETCH(QByteArray, option);
+        QFETCH(QList<int>, written);
+        const QString serial = freshSerial();
+        writeDevices("Sela-Lumen|" + serial.toLatin1() + "|text|" + option + "\n");
+        if (written.isEmpty()) {
+            QCOMPARE(count(), 0u);
+            return;
+        }
+        for (int expected : written) {
+            FT_HANDLE handle = nullptr;
+            QCOMPARE(open(serial, handle), FT_OK);
+            QCOMPARE(setLine(handle, TextLine), FT_OK);
+            QByteArray bytes = "C010203\r\n";
+            DWORD got = 12345;
+            const FT_STATUS status = lamp.Write(handle, bytes.data(), DWORD(bytes.size()), &got);
+            QCOMPARE(status, expected < 0 ? FT_STATUS(FT_IO_ERROR) : FT_STATUS(FT_OK));
+            QCOMPARE(int(got), expected < 0 ? 0 : expected);
+            QCOMPARE(lamp.Close(handle), FT_OK);
+        }
+    }
+
     void overLongReplyReadInParts()
     {
         writeDevices("Sela-Lumen|LR1|text|reply=0123456789abcdefghijKLMNO\n");

@@ -109,6 +109,15 @@ std::optional<DeviceConfig> parseDevice(std::string_view line)
             device.serialFails = true;
         } else if (option == "no-reply") {
             device.noReply = true;
+        } else if (option == "write-fails") {
+            device.writesBeforeFailing = 0;
+        } else if (startsWith(option, "write-fails-after=")) {
+            const auto n = parseInteger(option.substr(18));
+            if (!n || *n < 0)
+                return std::nullopt;
+            device.writesBeforeFailing = *n;
+        } else if (option == "short-write") {
+            device.shortWrite = true;
         } else if (startsWith(option, "reply=")) {
             std::string reply;
             if (!unescape(option.substr(6), reply))

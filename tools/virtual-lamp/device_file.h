@@ -25,6 +25,10 @@ struct DeviceConfig {
     bool descriptionFails = false;
     bool serialFails = false;
     bool noReply = false;
+    // FT_Write fails (FT_IO_ERROR, nothing written) once this many writes to
+    // the lamp have succeeded in the process; unset: writes never fail.
+    std::optional<int> writesBeforeFailing;
+    bool shortWrite = false; // FT_Write writes all but the last byte, and says so
     std::optional<std::string> reply;
     int delayMs = DefaultReplyDelayMs;
 };

@@ -59,6 +59,7 @@ struct LampState {
     unsigned generation = 0; // counts the times the device went away
     bool present = false;
     std::uintptr_t openBy = 0; // id of the live handle, 0 none
+    int writes = 0;            // successful writes in this process
 };
 
 struct Pending {
@@ -618,11 +619,18 @@ VL_EXPORT FT_STATUS D2XX_CALL FT_Write(FT_HANDLE ftHandle, void *lpBuffer, DWORD
     const OpenDevice &open = *bound.open;
     trace.args += " line=" + std::to_string(open.baud) + "/" + std::to_string(open.wordLength) + "/"
         + std::to_string(open.stopBits) + "/" + std::to_string(open.parity);
-    const std::string bytes(static_cast<const char *>(lpBuffer), dwBytesToWrite);
+    const DeviceConfig &config = *bound.config;
+    if (config.writesBeforeFailing && bound.lamp->writes >= *config.writesBeforeFailing) {
+        *lpBytesWritten = 0;
+        return finish(trace, FT_IO_ERROR, bound.config);
+    }
+    ++bound.lamp->writes;
+    const DWORD count = config.shortWrite && dwBytesToWrite > 0 ? dwBytesToWrite - 1 : dwBytesToWrite;
+    const std::string bytes(static_cast<const char *>(lpBuffer), count);
     receive(*bound.config, *bound.lamp, *bound.open, bytes, trace.heard);
     rxChanged.notify_all();
-    *lpBytesWritten = dwBytesToWrite;
-    trace.result = "written=" + std::to_string(dwBytesToWrite);
+    *lpBytesWritten = count;
+    trace.result = "written=" + std::to_string(count);
     trace.data = bytes;
     return finish(trace, FT_OK, bound.config);
 }
