@@ -96,6 +96,8 @@ void LampCommander::sendByteFrame(int colourNumber)
 bool LampCommander::prepare()
 {
     m_hooks.discover();
+    if (m_hooks.mayDrive && !m_hooks.mayDrive())
+        return false;
     if (m_state.LampProtocol == ProtocolUnknown) {
         bool opened = false;
         const std::string reply = exchange("VER", opened);
