@@ -37,12 +37,6 @@ std::string quoted(const std::string &text)
     return "\u201E" + text + "\u201C";
 }
 
-bool isDirectory(const char *path)
-{
-    std::error_code error;
-    return std::filesystem::is_directory(std::filesystem::path(path), error);
-}
-
 #if defined(_WIN32)
 std::filesystem::path toPath(const std::string &utf8)
 {
@@ -67,6 +61,12 @@ std::string systemText(DWORD code)
     if (buffer)
         LocalFree(buffer);
     return text.empty() ? "Fehler " + std::to_string(code) : text;
+}
+#else
+bool isDirectory(const char *path)
+{
+    std::error_code error;
+    return std::filesystem::is_directory(std::filesystem::path(path), error);
 }
 #endif
 

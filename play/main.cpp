@@ -10,7 +10,9 @@
 #include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/d2xx/libftdi_binding.h"
+#include "lamp/discovery.h"
 #include "lamp/integer_rule.h"
+#include "lamp/lamp_hold.h"
 #include "lamp/lampstate.h"
 #include "lamp/protocols.h"
 #include "play/console.h"
@@ -30,6 +32,7 @@ using namespace tintrava;
 constexpr int ExitDone = 0;
 constexpr int ExitBadFile = 1;
 constexpr int ExitUsage = 2;
+constexpr int ExitLampBusy = 4;
 constexpr int ExitInterrupted = 130;
 
 // One byte past the largest accepted file, so that the reader sees a file
@@ -258,8 +261,30 @@ int playFile(const Options &options)
 
     Display display(play::stdoutIsTerminal());
     LampState lamp;
-    LampCommander commander(lamp, {});
     bool running = true;
+    // The lamp is held from the start until the end; a lamp another program
+    // holds (the window, another player, another user's) is left alone.
+    LampHold hold;
+    bool lampBusy = false;
+    bool unguardedSaid = false;
+    const auto mayDrive = [&] {
+        const LampHold::Result held = hold.takeFound(lamp);
+        if (held == LampHold::Unavailable && !unguardedSaid) {
+            unguardedSaid = true;
+            complain(hold.errorText() + " Andere Programme werden nicht von der Lampe ferngehalten.");
+        }
+        if (held != LampHold::HeldByOther)
+            return true;
+        lampBusy = true;
+        running = false;
+        return false;
+    };
+    LampCommander commander(lamp, {{}, {}, {}, mayDrive});
+    getusbdev(lamp);
+    if (!mayDrive()) {
+        complain(LampHold::InUseText);
+        return ExitLampBusy;
+    }
     std::optional<bool> lampSeen;
     std::string remainingStep;
     std::string remainingTotal;
@@ -305,6 +330,12 @@ int playFile(const Options &options)
                          remainingTotal);
     }
 
+    // A lamp found during the run that another program holds: not ours to
+    // switch off.
+    if (lampBusy) {
+        complain(LampHold::InUseText);
+        return ExitLampBusy;
+    }
     // A run that reached its end was switched off by the player already.
     if (running) {
         commander.selectcolor(ColourOff);
