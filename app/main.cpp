@@ -192,8 +192,7 @@ int main(int argc, char **argv)
         }
     };
     // Files a later start names are opened here, with the same questions and
-    // error boxes as any other opening.
-    // Files a later start names wait while a box, a dialog or a sequence
+    // error boxes as any other opening, once no box, dialog or sequence
     // keeps the window busy.
     singleInstance.openHandedFile = [&form1](const QString &path) { form1.openHandedFile(path); };
 
