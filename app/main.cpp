@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QIcon>
 #include <QLibraryInfo>
+#include <QThread>
 #include <QTranslator>
 
 #include <csignal>
@@ -18,8 +19,10 @@
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/d2xx/libftdi_binding.h"
 #include "ui/main_window.h"
+#include "sequence/sequence_files.h"
 #include "ui/qt_dialogs.h"
 #include "ui/single_instance.h"
+#include "ui/system_signals.h"
 
 namespace {
 
@@ -61,6 +64,26 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &context, co
                          "(siehe die Meldungen davor).\n");
     std::fflush(stderr);
     std::_Exit(1);
+}
+
+// Qt ends the program with exit(1) when the connection to the X server
+// breaks, after a warning that says so; the window's close never comes. The
+// last sequence is kept here instead, as closing would keep it; the lamp is
+// left as closing leaves it.
+TForm1 *g_form = nullptr;
+
+void runningMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (g_form && message.startsWith(QLatin1String("The X11 connection broke"))
+        && QThread::currentThread() == QCoreApplication::instance()->thread() && !g_form->lastSequenceKept()) {
+        std::string error;
+        if (!g_form->keepLastSequence(&error))
+            std::fprintf(stderr, "tintrava: %s%s\n", tintrava::texts::LastNotSaved, error.c_str());
+    }
+    if (g_qtMessageHandler)
+        g_qtMessageHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
 } // namespace
@@ -173,8 +196,26 @@ int main(int argc, char **argv)
         }
     };
     // Files a later start names are opened here, with the same questions and
-    // error boxes as any other opening.
-    singleInstance.openHandedFile = [&form1](const QString &path) { form1.openSequenceFile(path); };
+    // error boxes as any other opening, once no box, dialog or sequence
+    // keeps the window busy.
+    singleInstance.openHandedFile = [&form1](const QString &path) { form1.openHandedFile(path); };
+
+    // SIGTERM, SIGHUP and Ctrl+C in the starting terminal end the program as
+    // closing the window does, minus any box that would hold the end up.
+    tintrava::SystemSignals systemSignals;
+    QObject::connect(&systemSignals, &tintrava::SystemSignals::received, &form1, [&form1](int signal) {
+        tintrava::SystemSignals::restoreDefaults();
+        form1.closeBySystem(128 + signal);
+    });
+    g_form = &form1;
+    qInstallMessageHandler(runningMessageHandler);
+    struct Forget {
+        ~Forget()
+        {
+            qInstallMessageHandler(g_qtMessageHandler);
+            g_form = nullptr;
+        }
+    } forget;
 
     form1.show();
     return app.exec();

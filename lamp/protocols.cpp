@@ -109,6 +109,8 @@ bool LampCommander::sendByteFrame(int colourNumber)
 bool LampCommander::prepare()
 {
     m_hooks.discover();
+    if (m_hooks.mayDrive && !m_hooks.mayDrive())
+        return false;
     if (m_state.LampProtocol == ProtocolUnknown) {
         bool opened = false;
         bool written = false;

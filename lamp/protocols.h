@@ -27,6 +27,10 @@ public:
         std::function<void(bool enabled)> setDiscoveryTimer;
         // Runs discovery before every command (the main window also shows the result).
         std::function<void()> discover;
+        // Asked after that discovery, before a colour command opens the
+        // lamp: false keeps the command (and the probe) off the lamp, as
+        // for a lamp that another program holds. Empty: always allowed.
+        std::function<bool()> mayDrive;
     };
 
     // Hooks left empty get the plain behaviour: a real sleep, no timer,
@@ -58,7 +62,8 @@ private:
     // A discovery of this run has found a lamp, so LampSerial is one to open.
     bool lampKnown() const;
     // Discovery, then the probe while the protocol is unknown. False when the
-    // protocol is still unknown, i.e. the lamp could not be opened.
+    // protocol is still unknown, i.e. the lamp could not be opened, or when
+    // mayDrive keeps the command off the lamp.
     bool prepare();
 
     LampState &m_state;

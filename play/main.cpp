@@ -14,6 +14,7 @@
 #include "lamp/d2xx/libftdi_binding.h"
 #include "lamp/discovery.h"
 #include "lamp/integer_rule.h"
+#include "lamp/lamp_hold.h"
 #include "lamp/lampstate.h"
 #include "lamp/link_problem.h"
 #include "lamp/protocols.h"
@@ -367,20 +368,39 @@ int playFile(const Options &options, Streams &streams)
     // explains a lamp that was not reached.
     LinkProblemNotice notice;
     LampLinkProblem problem = LampLinkProblem::None;
-    LampCommander commander(lamp, LampCommander::Hooks{
-                                      {},
-                                      {},
-                                      [&] {
-                                          getusbdev(lamp);
-                                          problem = lampLinkProblem();
-                                          const auto outcome = notice.update(problem);
-                                          if (!outcome.boxText.empty())
-                                              display.problem(outcome.boxText);
-                                      },
-                                  });
+    const auto discover = [&] {
+        getusbdev(lamp);
+        problem = lampLinkProblem();
+        const auto outcome = notice.update(problem);
+        if (!outcome.boxText.empty())
+            display.problem(outcome.boxText);
+    };
     bool running = true;
     bool colourDelivered = false;
     std::optional<bool> offDelivered;
+    // The lamp is held from the start until the end; a lamp another program
+    // holds (the window, another player, another user's) is left alone.
+    LampHold hold;
+    bool lampBusy = false;
+    bool unguardedSaid = false;
+    const auto mayDrive = [&] {
+        const LampHold::Result held = hold.takeFound(lamp);
+        if (held == LampHold::Unavailable && !unguardedSaid) {
+            unguardedSaid = true;
+            complain(hold.errorText() + " Andere Programme werden nicht von der Lampe ferngehalten.");
+        }
+        if (held != LampHold::HeldByOther)
+            return true;
+        lampBusy = true;
+        running = false;
+        return false;
+    };
+    LampCommander commander(lamp, LampCommander::Hooks{{}, {}, discover, mayDrive});
+    discover();
+    if (!mayDrive()) {
+        complain(LampHold::InUseText);
+        return ExitLampBusy;
+    }
     std::optional<bool> lampSeen;
     std::string remainingStep;
     std::string remainingTotal;
@@ -429,6 +449,12 @@ int playFile(const Options &options, Streams &streams)
                          remainingTotal);
     }
 
+    // A lamp found during the run that another program holds: not ours to
+    // switch off.
+    if (lampBusy) {
+        complain(LampHold::InUseText);
+        return ExitLampBusy;
+    }
     // The lamp first, then the words.
     const bool interrupted = running;
     if (interrupted)

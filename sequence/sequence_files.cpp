@@ -97,11 +97,11 @@ bool SequenceFiles::openLast(Dialogs &dialogs)
     return put(dialogs, path, false);
 }
 
-bool SequenceFiles::saveLast()
+bool SequenceFiles::saveLast(std::string *errorText)
 {
     if (m_grid.rowCount() < 2)
-        return false;
-    return m_store.saveLast(stepsOfGrid(m_grid));
+        return true;
+    return m_store.saveLast(stepsOfGrid(m_grid), errorText);
 }
 
 } // namespace tintrava

@@ -21,6 +21,8 @@ inline constexpr const char *SequenceFilters =
 inline constexpr const char *ReplaceUnsaved =
     "Die Abfolge in der Liste wurde nicht gespeichert. Trotzdem ersetzen?";
 inline constexpr const char *NoLastSequence = "Es wurde noch keine letzte Abfolge gespeichert.";
+// Followed by the store's sentence naming the file and the cause.
+inline constexpr const char *LastNotSaved = "Die letzte Abfolge konnte nicht gespeichert werden. ";
 } // namespace texts
 
 inline constexpr const char *SequenceFileExtension = ".tintrava";
@@ -43,7 +45,7 @@ public:
     // Where the steps are kept when the main window closes.
     virtual std::string lastSequencePath() = 0;
     // Saves the steps there, making the settings folder first if need be.
-    virtual bool saveLast(const std::vector<SequenceStep> &steps) = 0;
+    virtual bool saveLast(const std::vector<SequenceStep> &steps, std::string *errorText = nullptr) = 0;
 };
 
 // path plus ".tintrava" when its file name has no extension.
@@ -66,9 +68,9 @@ public:
     bool saveChosen(Dialogs &dialogs);
     // "Letzte Abfolge laden".
     bool openLast(Dialogs &dialogs);
-    // On close: the steps as the last sequence, silently; nothing when the
-    // grid holds no steps. True when written.
-    bool saveLast();
+    // On close: the steps as the last sequence; nothing when the grid holds
+    // no steps. False, with the reason in errorText, only when writing failed.
+    bool saveLast(std::string *errorText = nullptr);
 
     // Whether the grid holds steps that differ from those last opened or
     // saved (an empty grid holds nothing to lose).

@@ -89,11 +89,16 @@ std::string DiskSequenceStore::lastSequencePath()
     return lastSequenceFilePath().toStdString();
 }
 
-bool DiskSequenceStore::saveLast(const std::vector<SequenceStep> &steps)
+bool DiskSequenceStore::saveLast(const std::vector<SequenceStep> &steps, std::string *errorText)
 {
     // A settings folder in the user's home may not exist before the first save.
     QDir().mkpath(configDirectory());
-    return saveSequenceFile(lastSequenceFilePath(), steps, nullptr);
+    QString error;
+    if (saveSequenceFile(lastSequenceFilePath(), steps, &error))
+        return true;
+    if (errorText)
+        *errorText = error.toStdString();
+    return false;
 }
 
 } // namespace tintrava

@@ -31,7 +31,7 @@ public:
     bool save(const std::string &path, const std::vector<SequenceStep> &steps, std::string *errorText) override;
     bool exists(const std::string &path) override;
     std::string lastSequencePath() override;
-    bool saveLast(const std::vector<SequenceStep> &steps) override;
+    bool saveLast(const std::vector<SequenceStep> &steps, std::string *errorText = nullptr) override;
 };
 
 } // namespace tintrava

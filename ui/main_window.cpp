@@ -14,6 +14,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdio>
+
 #include "ui/accessibility.h"
 #include "ui/fonts.h"
 #include "ui/hardware_dialog.h"
@@ -21,6 +23,7 @@
 #include "storage/settings_file.h"
 #include "lamp/discovery.h"
 #include "lamp/integer_rule.h"
+#include "lamp/lamp_hold.h"
 #include "lamp/lampstate.h"
 #include "lamp/protocols.h"
 #include "sequence/player.h"
@@ -67,7 +70,7 @@ double localNowDays()
 TForm1::TForm1(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
-      m_qtDialogs(new tintrava::QtDialogs)
+      m_qtDialogs(new tintrava::QtDialogs), m_hold(std::make_unique<tintrava::LampHold>())
 {
     tintrava::installAccessibility();
     setObjectName(QStringLiteral("Form1"));
@@ -204,6 +207,7 @@ TForm1::TForm1(QWidget *parent)
                   // full second after every exchange.
                   [this](bool enabled) { enabled ? Timer2->start() : Timer2->stop(); },
                   [this] { getusbdev(); },
+                  [this] { return mayDriveLamp(); },
               });
     m_player = std::make_unique<tintrava::SequencePlayer>(
         *StringGrid1, tintrava::SequencePlayer::Hooks{
@@ -320,6 +324,10 @@ void TForm1::FormActivate()
         return;
     if (m_form2 && m_form2->ShowModal() == mrOk)
         return;
+    // Ended by the system while the dialog was open: no box, and the end
+    // keeps its own status.
+    if (m_closedBySystem)
+        return;
     dialogs().showMessage(NoHardwareMessage);
     m_terminated = true;
     if (hooks.terminate)
@@ -394,6 +402,21 @@ void TForm1::Button5Click()
         dialogs().showMessage(NothingToPlayMessage);
         return;
     }
+    // The lamp is held from the start: one that another program drives is
+    // refused before anything changes here. Without a lamp nothing is held
+    // yet; the run takes the hold when its first command finds one.
+    getusbdev();
+    switch (m_hold->takeFound(Lamp)) {
+    case tintrava::LampHold::HeldByOther:
+        dialogs().showMessage(tintrava::LampHold::InUseText);
+        return;
+    case tintrava::LampHold::Unavailable:
+        reportUnguardedLamp();
+        break;
+    case tintrava::LampHold::Held:
+    case tintrava::LampHold::NoLamp:
+        break;
+    }
     rememberFocusBeforePlay();
     Button1->setEnabled(false);
     Button2->setEnabled(false);
@@ -418,6 +441,52 @@ void TForm1::Button4Click()
     Timer1->stop();
     updateFileActions();
     selectcolor(tintrava::ColourOff);
+    m_hold->release();
+}
+
+bool TForm1::mayDriveLamp()
+{
+    using tintrava::LampHold;
+    if (!playing() && !m_hold->holding()) {
+        // A command outside a run (none is sent today) keeps no hold, but
+        // still leaves another program's lamp alone.
+        const LampHold::Result result = m_hold->takeFound(Lamp);
+        m_hold->release();
+        return result != LampHold::HeldByOther;
+    }
+    switch (m_hold->takeFound(Lamp)) {
+    case LampHold::Held:
+    case LampHold::NoLamp:
+        return true;
+    case LampHold::Unavailable:
+        reportUnguardedLamp();
+        return true;
+    case LampHold::HeldByOther:
+        break;
+    }
+    // A lamp found only during the run (plugged in late, or swapped) that
+    // another program holds.
+    if (playing())
+        lampTakenByOther();
+    return false;
+}
+
+void TForm1::lampTakenByOther()
+{
+    // The final off of the stop asks again and is refused: the lamp is the
+    // other program's.
+    Button4Click();
+    // Not from inside the lamp command that found it.
+    QTimer::singleShot(0, this, [this] { dialogs().showMessage(tintrava::LampHold::InUseText); });
+}
+
+void TForm1::reportUnguardedLamp()
+{
+    if (m_unguardedReported)
+        return;
+    m_unguardedReported = true;
+    std::fprintf(stderr, "tintrava: %s Andere Programme werden nicht von der Lampe ferngehalten.\n",
+                 m_hold->errorText().c_str());
 }
 
 void TForm1::Timer1Timer()

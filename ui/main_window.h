@@ -3,6 +3,7 @@
 // editing buttons, the connection indicator and the playback overlay. It also
 // runs the start-up check of the lamp model ("my.conf").
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -29,6 +30,7 @@ namespace tintrava {
 class Dialogs;
 class DiskSequenceStore;
 class LampCommander;
+class LampHold;
 class QtDialogs;
 class SequenceFiles;
 class SequencePlayer;
@@ -90,6 +92,28 @@ public:
     tintrava::SequenceFiles &sequenceFiles() { return *m_files; }
     // Whether a sequence plays (the overlay is up).
     bool playing() const;
+
+    // A file a later start handed over. It waits while the window is busy
+    // and is then opened like any other, question included: nothing changes
+    // the grid under an open box or dialog or while a sequence plays.
+    void openHandedFile(const QString &path);
+    int handedFilesWaiting() const { return int(m_handedFiles.size()); }
+    // A box, dialog or menu is open, a sequence plays, or the start-up check
+    // has not run yet.
+    bool busy() const;
+
+    // The last sequence kept as closing keeps it; false after a failed
+    // save, with the reason in errorText.
+    bool keepLastSequence(std::string *errorText);
+    // The system ends the program (SIGTERM, SIGHUP): the last sequence is
+    // kept as on close, without a box that would hold the end up (a failure
+    // goes to standard error), and the event loops end with status.
+    void closeBySystem(int status);
+    // Whether the last sequence was kept since the window was made (a close
+    // by the user or the system).
+    bool lastSequenceKept() const { return m_lastKept; }
+    // The hold on the lamp a run drives.
+    tintrava::LampHold &lampHold() { return *m_hold; }
 
     // Palette, top to bottom.
     TPanel *Panel8, *Panel14, *Panel15, *Panel11, *Panel12, *Panel7, *Panel10, *Panel6, *Panel13,
@@ -170,6 +194,16 @@ private:
     // After a discovery: the indicator's tooltip while the lamp cannot be
     // reached for a reason the user can mend, and the box saying so, once.
     void showLinkProblem();
+    // Asked before each lamp command: whether this window may drive the lamp
+    // discovery found. A run holds its lamp; a lamp another program holds
+    // stops the run and is left alone.
+    bool mayDriveLamp();
+    // The lamp found is another program's: the run ends without a command
+    // to the lamp, and the box says why.
+    void lampTakenByOther();
+    // Says once on standard error that the lamp cannot be guarded.
+    void reportUnguardedLamp();
+    void openHandedFiles();
 
     std::vector<PaletteEntry> m_palette;
     std::unique_ptr<tintrava::LampCommander> m_commander;
@@ -185,4 +219,11 @@ private:
     QString m_startupFile;
     QPointer<QWidget> m_focusBeforePlay;
     tintrava::LinkProblemNotice m_linkNotice;
+    std::unique_ptr<tintrava::LampHold> m_hold;
+    bool m_unguardedReported = false;
+    QStringList m_handedFiles;
+    QTimer *m_handOverTimer = nullptr;
+    bool m_openingHanded = false;
+    bool m_lastKept = false;
+    bool m_closedBySystem = false;
 };

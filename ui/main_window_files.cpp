@@ -4,6 +4,8 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -12,6 +14,8 @@
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
+
+#include <cstdio>
 
 #include "sequence/sequence_files.h"
 #include "storage/sequence_storage.h"
@@ -49,6 +53,47 @@ void TForm1::setupSequenceFiles()
     setAcceptDrops(true);
     StringGrid1->setAcceptDrops(false);
     StringGrid1->viewport()->setAcceptDrops(false);
+
+    // Files handed over by later starts wait here while the window is busy.
+    // Whether it is free again is looked at a few times a second: a box or
+    // dialog ends in many ways (a button, Escape, its close button, the
+    // system), and none of them needs to know about the files.
+    m_handOverTimer = new QTimer(this);
+    m_handOverTimer->setObjectName(QStringLiteral("HandOverTimer"));
+    m_handOverTimer->setInterval(250);
+    connect(m_handOverTimer, &QTimer::timeout, this, &TForm1::openHandedFiles);
+}
+
+bool TForm1::busy() const
+{
+    return !m_activated || m_terminated || playing() || QApplication::activeModalWidget()
+        || QApplication::activePopupWidget();
+}
+
+void TForm1::openHandedFile(const QString &path)
+{
+    m_handedFiles << path;
+    if (!m_handOverTimer->isActive())
+        m_handOverTimer->start();
+    // Not from inside the hand-over itself.
+    QTimer::singleShot(0, this, &TForm1::openHandedFiles);
+}
+
+void TForm1::openHandedFiles()
+{
+    // Opening one may ask its question; the files after it wait for that.
+    if (m_openingHanded)
+        return;
+    while (!m_handedFiles.isEmpty() && !busy()) {
+        const QString path = m_handedFiles.takeFirst();
+        m_openingHanded = true;
+        openSequenceFile(path);
+        m_openingHanded = false;
+    }
+    if (m_handedFiles.isEmpty())
+        m_handOverTimer->stop();
+    else if (!m_handOverTimer->isActive())
+        m_handOverTimer->start();
 }
 
 bool TForm1::playing() const
@@ -89,11 +134,36 @@ void TForm1::LetzteAbfolgeLaden1Click()
         m_files->openLast(dialogs());
 }
 
+bool TForm1::keepLastSequence(std::string *errorText)
+{
+    m_lastKept = true;
+    return m_files->saveLast(errorText);
+}
+
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    // Silent: nothing may hold up the close.
-    m_files->saveLast();
+    // A close by the system has kept it already, and must not wait for a box.
+    if (!m_closedBySystem) {
+        std::string error;
+        if (!keepLastSequence(&error))
+            dialogs().showError(tintrava::texts::LastNotSaved + error);
+    }
     QWidget::closeEvent(event);
+}
+
+void TForm1::closeBySystem(int status)
+{
+    if (m_closedBySystem)
+        return;
+    m_closedBySystem = true;
+    {
+        std::string error;
+        if (!keepLastSequence(&error))
+            std::fprintf(stderr, "tintrava: %s%s\n", tintrava::texts::LastNotSaved, error.c_str());
+    }
+    // Every event loop ends, those of open boxes and dialogs included; a box
+    // asked for on the way out returns at once.
+    QCoreApplication::exit(status);
 }
 
 QString TForm1::droppedFile(const QMimeData *data) const

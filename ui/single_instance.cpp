@@ -183,10 +183,13 @@ bool startOnlyOnce(SingleInstance &instance, Dialogs &dialogs, const QStringList
         *warning = instance.errorText();
     if (claim != SingleInstance::AlreadyRunning)
         return true;
-    // If the running copy does not answer, the box still tells the user why
-    // nothing else happens.
-    instance.handOver(filesFromArguments(arguments, workingDir));
-    dialogs.showMessage("Tintrava l\u00E4uft bereits.");
+    // Files go to the running copy, which comes to the front with them: the
+    // user sees where they went. Without files, or when the running copy
+    // does not answer, the box tells the user why nothing else happens.
+    const QStringList files = filesFromArguments(arguments, workingDir);
+    const bool handed = instance.handOver(files);
+    if (!handed || files.isEmpty())
+        dialogs.showMessage("Tintrava l\u00E4uft bereits.");
     return false;
 }
 

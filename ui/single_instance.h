@@ -67,8 +67,9 @@ private:
 class Dialogs;
 
 // What a start does first: claims the lock. When another copy runs, it hands
-// that copy the files named in arguments, shows "Tintrava läuft bereits."
-// and returns false; this start then ends. A lock that cannot be made is
+// that copy the files named in arguments and returns false; this start then
+// ends. "Tintrava läuft bereits." is shown when there were no files to hand
+// over, or the running copy did not take them. A lock that cannot be made is
 // put in warning and the start goes on.
 bool startOnlyOnce(SingleInstance &instance, Dialogs &dialogs, const QStringList &arguments,
                    const QString &workingDir, QString *warning);

@@ -48,6 +48,7 @@ private slots:
     void init();
     void secondStartFindsTheFirst();
     void startOnlyOnce();
+    void filesNobodyTookAreSaid();
     void handsOverFiles_data();
     void handsOverFiles();
     void runningCopysLockNeverGoesStale();
@@ -90,8 +91,10 @@ void TestSingleInstance::secondStartFindsTheFirst()
     QTRY_COMPARE(first.raised, 2);
 }
 
-// The start as the program makes it: the first goes on without a box, the
-// second hands over its files, shows its box and ends.
+// The start as the program makes it: the first goes on without a box; a
+// second start with files hands them over and ends without a box (the
+// running copy comes to the front with them); one without files shows
+// "Tintrava läuft bereits." and ends; so does one whose files nobody took.
 void TestSingleInstance::startOnlyOnce()
 {
     Running first(folder());
@@ -105,10 +108,29 @@ void TestSingleInstance::startOnlyOnce()
     FakeDialogs secondBoxes;
     QVERIFY(!tintrava::startOnlyOnce(second, secondBoxes, {"tintrava", "Abfolge.tin", "/tmp/b.tin"}, "/home/anna",
                                      &warning));
-    QCOMPARE(secondBoxes.messages(), std::vector<std::string>{"Tintrava l\u00E4uft bereits."});
-    QVERIFY(secondBoxes.errors().empty());
+    QVERIFY(secondBoxes.shown().empty());
     QTRY_COMPARE(first.raised, 1);
     QCOMPARE(first.files, (QStringList{"/home/anna/Abfolge.tin", "/tmp/b.tin"}));
+
+    SingleInstance third(folder());
+    FakeDialogs thirdBoxes;
+    QVERIFY(!tintrava::startOnlyOnce(third, thirdBoxes, {"tintrava", "--"}, "/home/anna", &warning));
+    QCOMPARE(thirdBoxes.messages(), std::vector<std::string>{"Tintrava l\u00E4uft bereits."});
+    QTRY_COMPARE(first.raised, 2);
+    QCOMPARE(first.files.size(), 2);
+}
+
+void TestSingleInstance::filesNobodyTookAreSaid()
+{
+    // A running copy that holds its lock but does not listen.
+    SingleInstance paths(folder());
+    QLockFile lock(paths.lockPath());
+    QVERIFY(lock.tryLock(0));
+    SingleInstance second(folder());
+    FakeDialogs boxes;
+    QString warning;
+    QVERIFY(!tintrava::startOnlyOnce(second, boxes, {"tintrava", "a.tintrava"}, "/home/anna", &warning));
+    QCOMPARE(boxes.messages(), std::vector<std::string>{"Tintrava l\u00E4uft bereits."});
 }
 
 void TestSingleInstance::handsOverFiles_data()

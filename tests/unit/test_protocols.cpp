@@ -240,6 +240,31 @@ private slots:
         QCOMPARE(fake.writes, (std::vector<std::string>{"VER\r\n", "CFF7D00\r\n"}));
     }
 
+    // A command kept off the lamp (another program holds it) opens nothing,
+    // probe included, after its discovery; allowed again, it goes out.
+    void mayDriveKeepsCommandsOff()
+    {
+        auto &fake = fakeD2xx();
+        bool allowed = false;
+        int asked = 0;
+        LampCommander gated(state, LampCommander::Hooks{[](int) {}, [](bool) {}, {}, [&] {
+                                ++asked;
+                                // Asked after discovery has named the lamp.
+                                return state.LampFound && allowed;
+                            }});
+        gated.selectcolor(5);
+        gated.selectcolor2("550");
+        QCOMPARE(asked, 2);
+        QCOMPARE(fake.callList(), Discovery + Discovery);
+        QCOMPARE(state.LampProtocol, int(ProtocolUnknown));
+
+        allowed = true;
+        fake.replies = {"V1\r\n"};
+        fake.clearLog();
+        gated.selectcolor(5);
+        QCOMPARE(fake.writes, (std::vector<std::string>{"VER\r\n", "CFF7D00\r\n"}));
+    }
+
     // Until a lamp was found, the empty serial stands for "no lamp": opening
     // by it would reach any FTDI device with a blank serial (here one that no
     // description pattern takes), so nothing is opened and nothing written,
