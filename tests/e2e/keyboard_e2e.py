@@ -18,7 +18,6 @@ import os
 import shutil
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -120,6 +119,12 @@ def main_window_of(app):
                 return w
         return None
     return wait_for("the main window on the accessibility bus", find)
+
+
+def dialog_of(app, caption):
+    def find():
+        return next((w for w in children(app) if w.get_name() == caption), None)
+    return wait_for(f"\"{caption}\" on the accessibility bus", find)
 
 
 def find_all(root, role=None, name=None):
@@ -340,11 +345,16 @@ def case_hardware_keyboard(case):
     start_accessibility_bus()
     program = case.program(conf=None, devices=TEXT_LAMP).start()
     keyboard_on(program, "Hardwareauswahl")
-    key("Return", "Escape")
-    time.sleep(1.0)
+    dialog = dialog_of(application(program), "Hardwareauswahl")
+    model = find_one(dialog, Atspi.Role.RADIO_BUTTON, "Nivra Kegel (groß)")
+    key("Return", "Escape", "Down")
+    # The keys arrive in order: once Down has chosen the model, Enter and
+    # Escape have been handled before it.
+    wait_for("\"Nivra Kegel (groß)\" chosen with Down",
+             lambda: model.get_state_set().contains(Atspi.StateType.CHECKED), 15)
     if not program.windows("Hardwareauswahl") or os.path.exists(program.conf_path):
         raise Failure("Enter or Escape ended the hardware dialog before a model was chosen")
-    key("Down", "Return")
+    key("Return")
     program.window_gone("Hardwareauswahl")
     with open(program.conf_path, "rb") as f:
         content = f.read()
