@@ -331,13 +331,13 @@ def case_file_size_limit(case):
         raise Failure(f"the failed save left files behind: {leftovers}")
     focus(box)
     xdotool("key", "Return")
-    program.window_gone(BOX)
+    program.window_gone(BOX, box)
     if not program.windows("Hardwareauswahl"):
         raise Failure("the hardware dialog closed after the failed save")
 
     resource.prlimit(program.pid, resource.RLIMIT_FSIZE, (hard, hard))
     click(dialog, SAVE_BUTTON)
-    program.window_gone("Hardwareauswahl")
+    program.window_gone("Hardwareauswahl", dialog)
     with open(program.conf_path, "rb") as f:
         content = f.read()
     if content != b"1\n":

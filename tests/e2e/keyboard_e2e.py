@@ -202,10 +202,10 @@ def keyboard_on(program, caption):
 
 
 def type_into_box(program, caption, text):
-    keyboard_on(program, caption)
+    box = keyboard_on(program, caption)
     xdotool("type", "--delay", 40, text)
     key("Return")
-    program.window_gone(caption)
+    program.window_gone(caption, box)
 
 
 # ---------------------------------------------------------------------------
@@ -344,7 +344,7 @@ def case_hardware_keyboard(case):
     (groß)", Enter saves 2; then the keyboard is on "Weiß" in the main window."""
     start_accessibility_bus()
     program = case.program(conf=None, devices=TEXT_LAMP).start()
-    keyboard_on(program, "Hardwareauswahl")
+    wid = keyboard_on(program, "Hardwareauswahl")
     dialog = dialog_of(application(program), "Hardwareauswahl")
     model = find_one(dialog, Atspi.Role.RADIO_BUTTON, "Nivra Kegel (groß)")
     key("Return", "Escape", "Down")
@@ -352,10 +352,10 @@ def case_hardware_keyboard(case):
     # Escape have been handled before it.
     wait_for("\"Nivra Kegel (groß)\" chosen with Down",
              lambda: model.get_state_set().contains(Atspi.StateType.CHECKED), 15)
-    if not program.windows("Hardwareauswahl") or os.path.exists(program.conf_path):
+    if wid not in program.windows("Hardwareauswahl") or os.path.exists(program.conf_path):
         raise Failure("Enter or Escape ended the hardware dialog before a model was chosen")
     key("Return")
-    program.window_gone("Hardwareauswahl")
+    program.window_gone("Hardwareauswahl", wid)
     with open(program.conf_path, "rb") as f:
         content = f.read()
     if content != b"2\n":

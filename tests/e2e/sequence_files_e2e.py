@@ -104,7 +104,7 @@ def type_file_name(program, caption, path):
     focus(dialog)
     xdotool("type", "--delay", 20, path)
     xdotool("key", "Return")
-    program.window_gone(caption)
+    program.window_gone(caption, dialog)
 
 
 def press_return_on_box(program):
@@ -112,7 +112,7 @@ def press_return_on_box(program):
     box = program.window("Tintrava")
     focus(box)
     xdotool("key", "Return")
-    program.window_gone("Tintrava")
+    program.window_gone("Tintrava", box)
 
 
 def played(program, what, expected):
@@ -212,15 +212,17 @@ def case_file_commands_off_while_playing(case):
     for from_bottom, caption in ((2, "Abfolge öffnen"), (1, "Abfolge speichern")):
         menu = open_menu(p, wid)
         click_menu_entry(menu, from_bottom)
-        focus(p.window(caption))
+        dialog = p.window(caption)
+        focus(dialog)
         xdotool("key", "Escape")
-        p.window_gone(caption)
+        p.window_gone(caption, dialog)
     for key, caption in (("ctrl+o", "Abfolge öffnen"), ("ctrl+s", "Abfolge speichern")):
         focus(wid)
         xdotool("key", key)
-        focus(p.window(caption))
+        dialog = p.window(caption)
+        focus(dialog)
         xdotool("key", "Escape")
-        p.window_gone(caption)
+        p.window_gone(caption, dialog)
 
 
 def case_last_sequence(case):

@@ -418,8 +418,17 @@ class Program:
         what = f"window \"{caption}\" of the program" + (f" at {size[0]} x {size[1]}" if size else "")
         return wait_for(what, find)
 
-    def window_gone(self, caption):
-        wait_for(f"window \"{caption}\" to close", lambda: not self.windows(caption))
+    def window_gone(self, caption, wid=None):
+        """Waits until window wid (when known; else every window with that
+        caption) is no longer mapped."""
+        if wid is None:
+            wait_for(f"window \"{caption}\" to close", lambda: not self.windows(caption))
+            return
+
+        def gone():
+            state = window_state(wid)
+            return state is None or not state["viewable"]
+        wait_for(f"window \"{caption}\" ({wid}) to close", gone)
 
     def main_window(self):
         """The main window, mapped at its size, once the program's event
@@ -478,7 +487,7 @@ def answer_box(program, caption, text):
     if text:
         xdotool("type", "--delay", 40, text)
     xdotool("key", "Return")
-    program.window_gone(caption)
+    program.window_gone(caption, box)
 
 
 def palette(name):
@@ -673,7 +682,7 @@ def case_hardware_saved(case):
     dialog = program.window("Hardwareauswahl")
     click(dialog, (MODEL_ITEM_X, MODEL_ITEMS_Y[2]))
     click(dialog, SAVE_BUTTON)
-    program.window_gone("Hardwareauswahl")
+    program.window_gone("Hardwareauswahl", dialog)
     with open(program.conf_path, "rb") as f:
         content = f.read()
     if content != b"3\n":
