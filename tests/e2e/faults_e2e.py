@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """End-to-end cases of the real program where the world is unkind: a second
 start, a lock left by a killed copy, no display, a file-size limit, a
-"my.conf" that cannot be read.
+"my.conf" that cannot be read, a copy of the user's own that runs.
 
     faults_e2e.py CASE --program PATH --lamp PATH
 """
 
 import os
+import pwd
 import re
 import resource
 import signal
@@ -14,11 +15,10 @@ import socket
 import subprocess
 import sys
 import threading
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from tintrava_e2e import *  # noqa: E402,F401,F403
-from tintrava_e2e import Failure, MAIN_CAPTION, window_geometry, MODEL_ITEM_X, MODEL_ITEMS_Y, SAVE_BUTTON, DECLINE_BUTTON  # noqa: E402
+from tintrava_e2e import Failure, MAIN_CAPTION, MAIN_SIZE, window_geometry, MODEL_ITEM_X, MODEL_ITEMS_Y, SAVE_BUTTON, DECLINE_BUTTON  # noqa: E402
 from tintrava_e2e import click, colour_writes, die_with_parent, focus, main, wait_for, xdotool  # noqa: E402
 
 BOX = "Tintrava"  # caption of the program's message and error boxes
@@ -181,12 +181,82 @@ def case_no_display(case):
                                "weder DISPLAY noch WAYLAND_DISPLAY ist gesetzt"])
 
     program = case.program(conf="3\n").start(env=dict(unset, QT_QPA_PLATFORM="offscreen"))
-    program.wait_calls("the offscreen copy's first device listing",
-                       lambda cs: any(c.call == "FT_ListDevices" for c in cs))
-    time.sleep(1.0)
-    if not program.running():
-        raise Failure(f"the offscreen copy ended (status {program.process.returncode}):\n{stderr_of(program)}")
+    # Its discovery timer goes on listing: the event loop runs (wait_calls
+    # fails should the program end meanwhile).
+    program.wait_calls("the offscreen copy's discovery timer to list the devices three times",
+                       lambda cs: len([c for c in cs if c.call == "FT_ListDevices"
+                                       and c.args.get("flags") == "NUMBER_ONLY"]) >= 3)
     program.stop()
+
+
+def default_runtime_folder():
+    """The runtime folder a copy of the user's own would use: XDG_RUNTIME_DIR
+    when it is set and the user's, else Qt's runtime-USER in the temporary
+    folder."""
+    given = os.environ.get("XDG_RUNTIME_DIR", "")
+    if given and os.path.isdir(given) and os.stat(given).st_uid == os.geteuid():
+        return given
+    return os.path.join(os.environ.get("TMPDIR") or "/tmp", f"runtime-{pwd.getpwuid(os.geteuid()).pw_name}")
+
+
+def lock_holder(folder):
+    """The pid of the running copy whose lock is in folder, or None."""
+    try:
+        with open(os.path.join(folder, LOCK)) as f:
+            pid = int(f.readline())
+    except (OSError, ValueError):
+        return None
+    return pid if os.path.exists(f"/proc/{pid}") else None
+
+
+def case_user_copy_running(case):
+    """A copy of Tintrava that the same user runs with the default runtime
+    folder (the user's own, or one a test without a folder of its own
+    started) does not take the test's program over: the test's program
+    starts its own main window and plays the file named on its command line,
+    and the other copy is left alone."""
+    folder = default_runtime_folder()
+    foreign = None
+    holder = lock_holder(folder)
+    if holder is None:
+        # Started as the user's own copy would be: the environment as it is.
+        env = {"XDG_RUNTIME_DIR": os.environ.get("XDG_RUNTIME_DIR")}
+        foreign = case.program(conf="3\n").start(env=env)
+        foreign.main_window()
+        holder = wait_for(f"the other copy's lock in {folder}", lambda: lock_holder(folder))
+        if holder != foreign.pid:
+            raise Failure(f"the lock in {folder} names pid {holder}, not the other copy {foreign.pid}")
+    print(f"the default runtime folder {folder} is held by pid {holder}")
+
+    program = case.program(conf="3\n")
+    path = os.path.join(program.folder, "Abfolge.tintrava")
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(HANDED_SEQUENCE)
+    program.start(path)
+
+    def first_window():
+        if not program.running():
+            raise Failure(f"the test's program ended (exit status {program.process.returncode})")
+        if program.windows(BOX):
+            raise Failure("the test's program shows a box at start (\"Tintrava läuft bereits.\"?): "
+                          "it found the other copy and handed its file over")
+        return program.windows(MAIN_CAPTION, size=MAIN_SIZE)
+    wait_for("the test's program's main window or box", first_window)
+    wid = program.main_window()
+    if lock_holder(case.runtime_dir()) != program.pid:
+        raise Failure(f"the test's program holds no lock in its own runtime folder {case.runtime_dir()}")
+    # The grid holds the file: its one step of 0 minutes lights the lamp
+    # orange (row 3), then the lamp goes off.
+    click(wid, START_BUTTON)
+    program.wait_calls("the file's sequence played and switched off",
+                       lambda cs: [c.heard for c in colour_writes(cs)][:2] == ["C:FF7D00", "C:000000"])
+    if lock_holder(folder) != holder:
+        raise Failure(f"the lock in {folder} changed hands during the test")
+    if foreign is not None:
+        if not foreign.running() or foreign.windows(BOX):
+            raise Failure("the other copy ended or shows a box: the test's program reached it")
+        if colour_writes(foreign.calls()):
+            raise Failure("the other copy played a sequence: the file was handed to it")
 
 
 def free_display_number():
@@ -267,13 +337,13 @@ def case_file_size_limit(case):
         raise Failure(f"the failed save left files behind: {leftovers}")
     focus(box)
     xdotool("key", "Return")
-    program.window_gone(BOX)
+    program.window_gone(BOX, box)
     if not program.windows("Hardwareauswahl"):
         raise Failure("the hardware dialog closed after the failed save")
 
     resource.prlimit(program.pid, resource.RLIMIT_FSIZE, (hard, hard))
     click(dialog, SAVE_BUTTON)
-    program.window_gone("Hardwareauswahl")
+    program.window_gone("Hardwareauswahl", dialog)
     with open(program.conf_path, "rb") as f:
         content = f.read()
     if content != b"1\n":
@@ -312,4 +382,5 @@ if __name__ == "__main__":
         "unreachable_display": case_unreachable_display,
         "file_size_limit": case_file_size_limit,
         "unreadable_conf": case_unreadable_conf,
+    "user_copy_running": case_user_copy_running,
     }))

@@ -18,7 +18,6 @@ import os
 import shutil
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -122,6 +121,12 @@ def main_window_of(app):
     return wait_for("the main window on the accessibility bus", find)
 
 
+def dialog_of(app, caption):
+    def find():
+        return next((w for w in children(app) if w.get_name() == caption), None)
+    return wait_for(f"\"{caption}\" on the accessibility bus", find)
+
+
 def find_all(root, role=None, name=None):
     return [a for a in walk(root)
             if (role is None or a.get_role() == role) and (name is None or a.get_name() == name)]
@@ -197,10 +202,10 @@ def keyboard_on(program, caption):
 
 
 def type_into_box(program, caption, text):
-    keyboard_on(program, caption)
+    box = keyboard_on(program, caption)
     xdotool("type", "--delay", 40, text)
     key("Return")
-    program.window_gone(caption)
+    program.window_gone(caption, box)
 
 
 # ---------------------------------------------------------------------------
@@ -339,13 +344,18 @@ def case_hardware_keyboard(case):
     (groß)", Enter saves 2; then the keyboard is on "Weiß" in the main window."""
     start_accessibility_bus()
     program = case.program(conf=None, devices=TEXT_LAMP).start()
-    keyboard_on(program, "Hardwareauswahl")
-    key("Return", "Escape")
-    time.sleep(1.0)
-    if not program.windows("Hardwareauswahl") or os.path.exists(program.conf_path):
+    wid = keyboard_on(program, "Hardwareauswahl")
+    dialog = dialog_of(application(program), "Hardwareauswahl")
+    model = find_one(dialog, Atspi.Role.RADIO_BUTTON, "Nivra Kegel (groß)")
+    key("Return", "Escape", "Down")
+    # The keys arrive in order: once Down has chosen the model, Enter and
+    # Escape have been handled before it.
+    wait_for("\"Nivra Kegel (groß)\" chosen with Down",
+             lambda: model.get_state_set().contains(Atspi.StateType.CHECKED), 15)
+    if wid not in program.windows("Hardwareauswahl") or os.path.exists(program.conf_path):
         raise Failure("Enter or Escape ended the hardware dialog before a model was chosen")
-    key("Down", "Return")
-    program.window_gone("Hardwareauswahl")
+    key("Return")
+    program.window_gone("Hardwareauswahl", wid)
     with open(program.conf_path, "rb") as f:
         content = f.read()
     if content != b"2\n":

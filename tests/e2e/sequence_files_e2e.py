@@ -12,13 +12,11 @@ tick each, so starting the sequence shows every step's colour in order.
 
 import ctypes
 import os
-import subprocess
 import sys
 import tempfile
-import time
 
 from tintrava_e2e import (BYTE_LAMP, CANCEL_BUTTON, START_BUTTON, TEXT_LAMP, Failure, Program, add_wavelength,
-                          click, colour_writes, die_with_parent, focus, main, palette, set_minutes, wait_for,
+                          click, colour_writes, discoveries, focus, main, palette, set_minutes, wait_for,
                           window_geometry, writes, xdotool)
 
 # The "Verbindung:" label in the right-hand panel (561 + 40, 344), where the pop-up menu opens.
@@ -31,31 +29,10 @@ ROSA_TUERKIS_GELB_FILE = ("\ufeffFarbNr;Bezeichnung;Minuten\r\n9;Rosa;0\r\n6;Tü
 # Line 4 names colour 14, which does not exist.
 BAD_FILE = "FarbNr;Bezeichnung;Minuten\n5;Orange;0\n2;Grün;0\n14;Rot;0\n".encode("utf-8")
 
-QUIET = 2.0  # how long nothing may happen where nothing should
-
-
-class ArgsProgram(Program):
-    """The program started with command-line arguments."""
-
-    def start(self, *args):
-        env = dict(os.environ)
-        env.update({
-            "QT_QPA_PLATFORM": "xcb",
-            "TINTRAVA_D2XX_LIBRARY": self.case.args.lamp,
-            "TINTRAVA_VIRTUAL_LAMP": self.devices_path,
-            "TINTRAVA_VIRTUAL_LAMP_LOG": self.trace.path,
-        })
-        with open(self.stderr_path, "ab") as err:
-            self.process = subprocess.Popen([self.executable, *args], cwd=self.folder, env=env, stdout=err,
-                                            stderr=err, preexec_fn=die_with_parent)
-        self.case.processes.append(self.process)
-        return self
-
-
 def program(case, conf="2\n", devices=TEXT_LAMP, folder=None):
     if folder is None:
         folder = tempfile.mkdtemp(dir=case.tmp)
-    p = ArgsProgram(case, folder, conf, devices)
+    p = Program(case, folder, conf, devices)
     case.programs.append(p)
     return p
 
@@ -127,7 +104,7 @@ def type_file_name(program, caption, path):
     focus(dialog)
     xdotool("type", "--delay", 20, path)
     xdotool("key", "Return")
-    program.window_gone(caption)
+    program.window_gone(caption, dialog)
 
 
 def press_return_on_box(program):
@@ -135,7 +112,7 @@ def press_return_on_box(program):
     box = program.window("Tintrava")
     focus(box)
     xdotool("key", "Return")
-    program.window_gone("Tintrava")
+    program.window_gone("Tintrava", box)
 
 
 def played(program, what, expected):
@@ -149,8 +126,17 @@ def played(program, what, expected):
         raise Failure(f"{what}: the lamp heard {heard}, expected {expected}")
 
 
+def event_loop_went_on(program):
+    """Waits until the program has surely handled every key and click sent
+    so far: its event loop has since run two more lamp listings (the
+    discovery timer, or the player's commands, each a second apart)."""
+    before = len(program.calls())
+    program.wait_calls("two more device listings of the running program",
+                       lambda cs: len(discoveries(cs[before:])) >= 2)
+
+
 def nothing_opens(program, captions):
-    time.sleep(QUIET)
+    event_loop_went_on(program)
     for caption in captions:
         if program.windows(caption):
             raise Failure(f"window \"{caption}\" opened although a sequence plays")
@@ -210,7 +196,7 @@ def case_file_commands_off_while_playing(case):
     for from_bottom, caption in ((2, "Abfolge öffnen"), (1, "Abfolge speichern"), (0, "Tintrava")):
         menu = open_menu(p, wid)
         click_menu_entry(menu, from_bottom)
-        time.sleep(QUIET)
+        event_loop_went_on(p)
         # A disabled entry leaves the menu open; it is closed by hand.
         if menu in popups(p):
             xdotool("key", "Escape")
@@ -226,15 +212,17 @@ def case_file_commands_off_while_playing(case):
     for from_bottom, caption in ((2, "Abfolge öffnen"), (1, "Abfolge speichern")):
         menu = open_menu(p, wid)
         click_menu_entry(menu, from_bottom)
-        focus(p.window(caption))
+        dialog = p.window(caption)
+        focus(dialog)
         xdotool("key", "Escape")
-        p.window_gone(caption)
+        p.window_gone(caption, dialog)
     for key, caption in (("ctrl+o", "Abfolge öffnen"), ("ctrl+s", "Abfolge speichern")):
         focus(wid)
         xdotool("key", key)
-        focus(p.window(caption))
+        dialog = p.window(caption)
+        focus(dialog)
         xdotool("key", "Escape")
-        p.window_gone(caption)
+        p.window_gone(caption, dialog)
 
 
 def case_last_sequence(case):

@@ -23,7 +23,7 @@ def choose_model(program, position):
     check_window_icon(dialog, "Hardwareauswahl")
     click(dialog, (MODEL_ITEM_X, MODEL_ITEMS_Y[position]))
     click(dialog, SAVE_BUTTON)
-    program.window_gone("Hardwareauswahl")
+    program.window_gone("Hardwareauswahl", dialog)
     wid = program.main_window()
     check_window_icon(wid, "Tintrava V.1.50")
     return wid

@@ -26,12 +26,17 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+
+from other_user import reachable_temp_base  # noqa: E402
+
 # Generous limits: a loaded machine must not fail a case, only slow it down.
 WINDOW_TIMEOUT = 20.0
 LAMP_TIMEOUT = 30.0
 POLL = 0.1
 
 MAIN_CAPTION = "Tintrava V.1.50"
+MAIN_SIZE = (702, 480)  # the main window's fixed size
 
 # Main window, client coordinates: centre of each palette entry (left 16, 209 x 25).
 PALETTE_TOPS = {
@@ -150,6 +155,23 @@ def xdotool(*args, check=True):
     if check and result.returncode != 0:
         raise Failure(f"xdotool {' '.join(map(str, args))} failed: {result.stderr.strip()}")
     return result.stdout
+
+
+def window_state(wid):
+    """What X knows of a window: whether it is mapped and viewable, whether
+    it is override-redirect (a pop-up menu or tool tip, never a window or
+    box of its own) and its size. None once the window is gone."""
+    result = subprocess.run(["xwininfo", "-id", str(wid)], capture_output=True, text=True, timeout=30)
+    if result.returncode != 0:
+        if not shutil.which("xwininfo"):
+            raise Failure("'xwininfo' is missing (Debian: x11-utils)")
+        return None
+    fields = dict(line.strip().split(": ", 1) for line in result.stdout.splitlines() if ": " in line)
+    return {
+        "viewable": fields.get("Map State") == "IsViewable",
+        "override_redirect": fields.get("Override Redirect State") == "yes",
+        "size": (int(fields.get("Width", 0)), int(fields.get("Height", 0))),
+    }
 
 
 def window_geometry(wid):
@@ -338,8 +360,11 @@ class Program:
             "TINTRAVA_VIRTUAL_LAMP": self.devices_path,
             "TINTRAVA_VIRTUAL_LAMP_LOG": self.trace.path,
             # The program runs once per user and keeps its lock there; each
-            # case has its own, so cases and other runs never see each other.
+            # case has its own, so cases, other runs and the user's own copy
+            # never see each other. So with home and config folders.
             "XDG_RUNTIME_DIR": self.case.runtime_dir(),
+            "HOME": self.case.own_dir("home"),
+            "XDG_CONFIG_HOME": self.case.own_dir("config"),
         })
         for name, value in (env or {}).items():
             if value is None:
@@ -362,29 +387,53 @@ class Program:
     def running(self):
         return self.process.poll() is None
 
-    def windows(self, caption, visible=True):
+    def windows(self, caption, visible=True, size=None):
+        """The program's own windows (of its process) with caption: mapped
+        ones only unless visible=False; of the given size when there is one.
+        Pop-up menus and tool tips carry the application's title as their
+        caption too; they are no window of their own and never count."""
         args = ["search", "--all", "--pid", self.pid]
         if visible:
             args.append("--onlyvisible")
         out = xdotool(*args, "--name", f"^{re.escape(caption)}$", check=False)
-        return [int(w) for w in out.split()]
+        found = []
+        for wid in (int(w) for w in out.split()):
+            state = window_state(wid)
+            if state is None or state["override_redirect"]:
+                continue
+            if visible and not state["viewable"]:
+                continue
+            if size is not None and state["size"] != tuple(size):
+                continue
+            found.append(wid)
+        return found
 
-    def window(self, caption):
+    def window(self, caption, size=None):
         def find():
             if not self.running():
                 raise Failure(f"the program ended (exit status {self.process.returncode}) "
                               f"while waiting for window \"{caption}\"")
-            found = self.windows(caption)
+            found = self.windows(caption, size=size)
             return found[0] if found else None
-        return wait_for(f"window \"{caption}\" of the program", find)
+        what = f"window \"{caption}\" of the program" + (f" at {size[0]} x {size[1]}" if size else "")
+        return wait_for(what, find)
 
-    def window_gone(self, caption):
-        wait_for(f"window \"{caption}\" to close", lambda: not self.windows(caption))
+    def window_gone(self, caption, wid=None):
+        """Waits until window wid (when known; else every window with that
+        caption) is no longer mapped."""
+        if wid is None:
+            wait_for(f"window \"{caption}\" to close", lambda: not self.windows(caption))
+            return
+
+        def gone():
+            state = window_state(wid)
+            return state is None or not state["viewable"]
+        wait_for(f"window \"{caption}\" ({wid}) to close", gone)
 
     def main_window(self):
-        """The main window, once the program's event loop runs: the discovery
-        timer has listed the devices at least once."""
-        wid = self.window(MAIN_CAPTION)
+        """The main window, mapped at its size, once the program's event
+        loop runs: the discovery timer has listed the devices at least once."""
+        wid = self.window(MAIN_CAPTION, size=MAIN_SIZE)
         wait_for("the first device listing (the discovery timer)", lambda: discoveries(self.calls()))
         return wid
 
@@ -438,7 +487,7 @@ def answer_box(program, caption, text):
     if text:
         xdotool("type", "--delay", 40, text)
     xdotool("key", "Return")
-    program.window_gone(caption)
+    program.window_gone(caption, box)
 
 
 def palette(name):
@@ -472,7 +521,11 @@ class Case:
 
     def runtime_dir(self):
         """The case's XDG_RUNTIME_DIR, private to this user as the real one is."""
-        path = os.path.join(self.tmp, "runtime")
+        return self.own_dir("runtime")
+
+    def own_dir(self, name):
+        """A folder of the case's own for the programs it starts (mode 0700)."""
+        path = os.path.join(self.tmp, name)
         os.makedirs(path, mode=0o700, exist_ok=True)
         return path
 
@@ -629,7 +682,7 @@ def case_hardware_saved(case):
     dialog = program.window("Hardwareauswahl")
     click(dialog, (MODEL_ITEM_X, MODEL_ITEMS_Y[2]))
     click(dialog, SAVE_BUTTON)
-    program.window_gone("Hardwareauswahl")
+    program.window_gone("Hardwareauswahl", dialog)
     with open(program.conf_path, "rb") as f:
         content = f.read()
     if content != b"3\n":
@@ -777,7 +830,8 @@ def main(cases=None):
     case = Case(args)
     started = time.monotonic()
     try:
-        with tempfile.TemporaryDirectory(prefix="tintrava-e2e-") as tmp, Display():
+        # Where a program run as another user can reach its folder too.
+        with tempfile.TemporaryDirectory(prefix="tintrava-e2e-", dir=reachable_temp_base()) as tmp, Display():
             case.tmp = tmp
             try:
                 cases[args.case](case)

@@ -4,28 +4,27 @@ cases: from a folder it may not write to, with its own config folder.
 A test running as root (CI) starts the program as user nobody, since root may
 write anywhere and the folder's permissions would not count. Everything that
 user needs (the program, the virtual lamp, the trace) sits in the case's
-folder, readable by everyone.
+folder, readable by everyone; so do the program's own home and runtime
+folders.
 """
 
 import os
+import sys
 import time
 import shutil
 import subprocess
 
-from tintrava_e2e import Failure, Program, TEXT_LAMP, Trace, die_with_parent
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 
-NOBODY = 65534
-
-
-def running_as_root():
-    return os.geteuid() == 0
+from other_user import NOBODY, reachable_by_others, running_as_root  # noqa: E402,F401
+from tintrava_e2e import Failure, Program, TEXT_LAMP, Trace, die_with_parent  # noqa: E402
 
 
-def user_folder(path, owned=False):
+def user_folder(path, owned=False, mode=0o755):
     """A folder the program's user may enter and read; with owned=True also
     one it may write to (its own)."""
     os.makedirs(path, exist_ok=True)
-    os.chmod(path, 0o755)
+    os.chmod(path, mode)
     if owned and running_as_root():
         os.chown(path, NOBODY, NOBODY)
 
@@ -41,9 +40,16 @@ def shared_case_folder(case, name):
 class UserProgram(Program):
     """`executable` run with XDG_CONFIG_HOME=config_home and the virtual lamp;
     as nobody when the test runs as root. my.conf beside the program is
-    conf_path; my.conf in the config folder is user_conf_path."""
+    conf_path; my.conf in the config folder is user_conf_path. Its home and
+    runtime folder are its own, in folder: no other copy of Tintrava (the
+    user's, another test's) shares its lock."""
 
     def __init__(self, case, folder, executable, config_home, devices=TEXT_LAMP):
+        if running_as_root():
+            for path in (folder, executable, config_home):
+                if not reachable_by_others(path):
+                    raise Failure(f"user {NOBODY} cannot reach {path}: "
+                                  "run the program from a folder every user may enter")
         self.case = case
         self.folder = folder
         self.executable = executable
@@ -54,6 +60,10 @@ class UserProgram(Program):
         self.trace = Trace(os.path.join(folder, "trace.log"))
         self.stderr_path = os.path.join(folder, "stderr.log")
         self.process = None
+        self.home = os.path.join(folder, "user-home")
+        user_folder(self.home, owned=True)
+        self.runtime = os.path.join(folder, "user-runtime")
+        user_folder(self.runtime, owned=True, mode=0o700)
         self.lamp = os.path.join(folder, os.path.basename(case.args.lamp))
         if not os.path.exists(self.lamp):
             shutil.copy2(case.args.lamp, self.lamp)
@@ -65,12 +75,12 @@ class UserProgram(Program):
 
     def start(self):
         env = dict(os.environ)
-        for name in ("XAUTHORITY", "XDG_RUNTIME_DIR"):
-            env.pop(name, None)
+        env.pop("XAUTHORITY", None)
         env.update({
             "QT_QPA_PLATFORM": "xcb",
-            "HOME": self.config_home,
+            "HOME": self.home,
             "XDG_CONFIG_HOME": self.config_home,
+            "XDG_RUNTIME_DIR": self.runtime,
             "TINTRAVA_D2XX_LIBRARY": self.lamp,
             "TINTRAVA_VIRTUAL_LAMP": self.devices_path,
             "TINTRAVA_VIRTUAL_LAMP_LOG": self.trace.path,

@@ -48,6 +48,11 @@ class Rig:
         self.devices = os.path.join(work, "devices.txt")
         self.plug("Sela-Lumen|VL000001|text")
 
+    def own_folder(self, name):
+        path = os.path.join(self.work, name)
+        os.makedirs(path, mode=0o700, exist_ok=True)
+        return path
+
     def native(self, path):
         """A path as the program sees it (Wine maps / to drive Z:)."""
         return "Z:" + path.replace("/", "\\") if self.args.wine else path
@@ -68,7 +73,13 @@ class Rig:
             env.pop(name, None)
         env["TINTRAVA_VIRTUAL_LAMP"] = self.native(self.devices)
         env["TINTRAVA_VIRTUAL_LAMP_LOG"] = self.native(self.trace)
-        env["XDG_CONFIG_HOME"] = os.path.join(self.work, "config")
+        # Folders of the case's own: no other copy of Tintrava (the user's,
+        # another test's) shares its settings or its lock. A Wine prefix is
+        # private to the run already and keeps the home it was made with.
+        env["XDG_CONFIG_HOME"] = self.own_folder("config")
+        env["XDG_RUNTIME_DIR"] = self.own_folder("runtime")
+        if not self.args.wine:
+            env["HOME"] = self.own_folder("home")
         if library:
             env["TINTRAVA_D2XX_LIBRARY"] = self.native(self.args.lamp)
         if self.args.wine:

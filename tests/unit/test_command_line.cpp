@@ -114,9 +114,21 @@ private slots:
         QFETCH(QString, err);
         const QString program = qEnvironmentVariable("TINTRAVA_BUILD_DIR") + "/tintrava";
         QVERIFY2(QFileInfo(program).isExecutable(), qPrintable(program));
+        // Folders of its own: another copy of Tintrava (the user's, another
+        // test's) must not answer in its place nor see its settings.
+        QTemporaryDir own;
+        QVERIFY(own.isValid());
+        for (const char *folder : {"home", "config", "runtime"})
+            QVERIFY(QDir(own.path()).mkdir(folder));
+        QVERIFY(QFile::setPermissions(own.filePath("runtime"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QProcess process;
+        process.setWorkingDirectory(own.path());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("LC_ALL", "C.UTF-8");
+        env.insert("HOME", own.filePath("home"));
+        env.insert("XDG_CONFIG_HOME", own.filePath("config"));
+        env.insert("XDG_RUNTIME_DIR", own.filePath("runtime"));
         if (display) {
             env.insert("QT_QPA_PLATFORM", "offscreen");
         } else {
