@@ -233,7 +233,7 @@ int playFile(const Options &options)
     if (!play::readFileHead(options.file, SequenceReadLimit, bytes, reason))
         return refuse(reason);
     if (bytes.size() > SequenceFileLimit)
-        return refuse("Die Datei ist gr\u00F6\u00DFer als 1 MiB.");
+        return refuse(std::string(SequenceFileTooLarge) + ".");
     const SequenceFileParse parsed = readSequenceFile(bytes);
     if (!parsed.ok)
         return refuse(parsed.error);

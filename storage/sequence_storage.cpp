@@ -17,6 +17,11 @@ QString openFailed(const QString &path, const QString &reason)
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
+QString tooLarge()
+{
+    return QString::fromUtf8(SequenceFileTooLarge) + QLatin1Char('.');
+}
+
 SequenceFileLoad refused(const QString &path, const QString &reason)
 {
     SequenceFileLoad result;
@@ -43,7 +48,7 @@ SequenceFileLoad loadSequenceFile(const QString &path)
         return refused(path, QStringLiteral("Das ist keine gew\u00F6hnliche Datei."));
     // Refused before reading, so a huge file costs nothing.
     if (info.size() > qint64(SequenceFileLimit))
-        return refused(path, QStringLiteral("Die Datei ist gr\u00F6\u00DFer als 1 MiB."));
+        return refused(path, tooLarge());
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -56,7 +61,7 @@ SequenceFileLoad loadSequenceFile(const QString &path)
     if (file.error() != QFileDevice::NoError)
         return refused(path, QStringLiteral("Lesefehler (%1)").arg(file.errorString()));
     if (bytes.size() > qsizetype(SequenceFileLimit))
-        return refused(path, QStringLiteral("Die Datei ist gr\u00F6\u00DFer als 1 MiB."));
+        return refused(path, tooLarge());
 
     const SequenceFileParse parse = readSequenceFile(std::string_view(bytes.constData(), size_t(bytes.size())));
     if (!parse.ok)
