@@ -263,8 +263,9 @@ def case_largest_file(rig):
     try:
         deadline = time.monotonic() + 120
         while not any(h[0] not in ("VER", "garbled") for h in rig.heard()):
-            check(process.poll() is None, f"player ended with status {process.returncode}: "
-                                          f"{process.stderr.read().decode('utf-8', 'replace')}")
+            if process.poll() is not None:
+                raise Failure(f"player ended with status {process.returncode}: "
+                              f"{process.stderr.read().decode('utf-8', 'replace')}")
             check(time.monotonic() < deadline, "no colour reached the lamp within 120 s")
             time.sleep(0.1)
         process.send_signal(signal.SIGINT)
