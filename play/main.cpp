@@ -336,7 +336,7 @@ int playFile(const Options &options, Streams &streams)
         if (file.status != FileHead::Stopped)
             return refuse(fileHeadRefusal(file));
     } else if (file.bytes.size() > SequenceFileLimit) {
-        return refuse("Die Datei ist gr\u00F6\u00DFer als 1 MiB.");
+        return refuse(std::string(SequenceFileTooLarge) + ".");
     } else {
         const SequenceFileParse parsed = readSequenceFile(file.bytes);
         if (!parsed.ok)

@@ -80,21 +80,30 @@ class Splitter {
 public:
     explicit Splitter(std::string_view text) : m_text(text) {}
 
-    // False at the end of the text; error set when the text is malformed.
-    bool next(Record &record, std::string &error)
+    // False at the end of the text; error set when the text is malformed,
+    // errorLine to the line the fault is on. The record's storage is reused
+    // from one call to the next: a file of millions of lines costs no
+    // allocation per line.
+    bool next(Record &record, std::string &error, int &errorLine)
     {
         if (m_pos >= m_text.size())
             return false;
-        record = Record{m_line, {}};
-        std::string field;
+        record.line = m_line;
+        record.fields.clear();
+        std::string &field = m_field;
+        field.clear();
+        const auto fail = [&](int line, std::string text) {
+            errorLine = line;
+            error = "Zeile " + intToStr(line) + ": " + std::move(text);
+            return true;
+        };
         for (;;) {
             if (m_pos < m_text.size() && m_text[m_pos] == '"') {
                 const int startLine = m_line;
                 ++m_pos;
                 for (;;) {
                     if (m_pos >= m_text.size()) {
-                        error = "Zeile " + intToStr(startLine) + ": Anführungszeichen nicht geschlossen";
-                        return true;
+                        return fail(startLine, "Anführungszeichen nicht geschlossen");
                     }
                     const char c = m_text[m_pos++];
                     if (c == '"') {
@@ -109,19 +118,17 @@ public:
                     field += c;
                 }
                 if (m_pos < m_text.size() && !isFieldEnd(m_text[m_pos])) {
-                    error = "Zeile " + intToStr(m_line) + ": Text nach schließendem Anführungszeichen";
-                    return true;
+                    return fail(m_line, "Text nach schließendem Anführungszeichen");
                 }
             } else {
                 while (m_pos < m_text.size() && !isFieldEnd(m_text[m_pos])) {
                     if (m_text[m_pos] == '"') {
-                        error = "Zeile " + intToStr(m_line) + ": Anführungszeichen mitten im Feld";
-                        return true;
+                        return fail(m_line, "Anführungszeichen mitten im Feld");
                     }
                     field += m_text[m_pos++];
                 }
             }
-            record.fields.push_back(std::move(field));
+            record.fields.push_back(field);
             field.clear();
             if (m_pos >= m_text.size())
                 return true;
@@ -130,8 +137,7 @@ public:
                 continue;
             if (c == '\r') {
                 if (m_pos >= m_text.size() || m_text[m_pos] != '\n') {
-                    error = "Zeile " + intToStr(m_line) + ": Wagenrücklauf ohne Zeilenvorschub";
-                    return true;
+                    return fail(m_line, "Wagenrücklauf ohne Zeilenvorschub");
                 }
                 ++m_pos;
             }
@@ -144,6 +150,7 @@ private:
     static bool isFieldEnd(char c) { return c == ';' || c == '\r' || c == '\n'; }
 
     std::string_view m_text;
+    std::string m_field;
     std::size_t m_pos = 0;
     int m_line = 1;
 };
@@ -161,6 +168,50 @@ SequenceFileParse refuse(int line, std::string error)
     return result;
 }
 
+// Lower case for the letters of the palette's captions and their umlauts,
+// with ä, ö, ü and ß also as ae, oe, ue and ss, as a name typed on a
+// keyboard without them reads. Anything else is kept as it is.
+std::string foldedName(std::string_view text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == 0xC3 && i + 1 < text.size()) {
+            switch (static_cast<unsigned char>(text[i + 1])) {
+            case 0xA4: case 0x84: out += "ae"; ++i; continue; // ä Ä
+            case 0xB6: case 0x96: out += "oe"; ++i; continue; // ö Ö
+            case 0xBC: case 0x9C: out += "ue"; ++i; continue; // ü Ü
+            case 0x9F: out += "ss"; ++i; continue;            // ß
+            default: break;
+            }
+        }
+        if (c == 0xE1 && text.substr(i, 3) == "\xE1\xBA\x9E") { // ẞ
+            out += "ss";
+            i += 2;
+            continue;
+        }
+        out += (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : char(c);
+    }
+    return out;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// Whether a name edited by hand still names palette colour number: its
+// caption, in any case, with blanks around it or umlauts spelt out.
+bool namesPaletteColour(std::string_view name, int number)
+{
+    return foldedName(trimmed(name)) == foldedName(paletteCaption(number));
+}
+
 // Error text of a step line, or empty when the step is sound.
 std::string checkStep(const Record &record, SequenceStep &step)
 {
@@ -176,6 +227,10 @@ std::string checkStep(const Record &record, SequenceStep &step)
     if (!colour || !isStepColour(*colour))
         return at + "unbekannte Farbnummer " + quoted(number);
     step.number = *colour;
+    if (step.number != 13 && !namesPaletteColour(name, step.number)) {
+        return at + "Farbnummer " + quoted(number) + " (" + paletteCaption(step.number) +
+               ") passt nicht zur Bezeichnung " + quoted(name);
+    }
     if (step.number == 13) {
         const std::string text = wavelengthTextOfName(name);
         if (text.size() == name.size() || !isAcceptedWavelengthText(text))
@@ -218,7 +273,7 @@ void appendField(std::string &out, const std::string &field)
 SequenceFileParse readSequenceFile(std::string_view bytes)
 {
     if (bytes.size() > SequenceFileLimit)
-        return refuse(0, "Die Datei ist größer als 1 MiB");
+        return refuse(0, SequenceFileTooLarge);
     if (bytes.substr(0, Bom.size()) == Bom)
         bytes.remove_prefix(Bom.size());
     std::size_t bad = 0;
@@ -227,31 +282,48 @@ SequenceFileParse readSequenceFile(std::string_view bytes)
         return refuse(line, "Zeile " + intToStr(line) + ": kein gültiger UTF-8-Text");
     }
 
+    const std::string_view header = bytes.substr(0, bytes.find_first_of("\r\n"));
+    const auto wrongHeader = [] {
+        return refuse(1, std::string("Zeile 1: die erste Zeile muss „") + SequenceFileHeader + "“ lauten");
+    };
+
+    // Checked line by line as the lines come, so that no more than the
+    // steps themselves is held, however many lines a file has.
     Splitter splitter(bytes);
-    std::vector<Record> records;
     Record record;
     std::string error;
-    while (splitter.next(record, error)) {
-        if (!error.empty())
-            return refuse(record.line, error);
-        records.push_back(std::move(record));
-    }
-    // Blank lines at the end are what editors and spreadsheets leave behind.
-    while (!records.empty() && isBlank(records.back()))
-        records.pop_back();
-
-    const std::string_view header = bytes.substr(0, bytes.find_first_of("\r\n"));
-    if (records.empty() || header != SequenceFileHeader)
-        return refuse(1, std::string("Zeile 1: die erste Zeile muss „") + SequenceFileHeader + "“ lauten");
-
+    int errorLine = 0;
+    bool headerSeen = false;
+    // Blank lines are what editors and spreadsheets leave behind at the
+    // end; inside the steps they are a fault, named at the first of them.
+    int firstBlankLine = 0;
     SequenceFileParse result;
-    for (std::size_t i = 1; i < records.size(); ++i) {
+    while (splitter.next(record, error, errorLine)) {
+        if (!error.empty())
+            return refuse(errorLine, error);
+        if (!headerSeen) {
+            if (header != SequenceFileHeader)
+                return wrongHeader();
+            headerSeen = true;
+            continue;
+        }
+        if (isBlank(record)) {
+            if (firstBlankLine == 0)
+                firstBlankLine = record.line;
+            continue;
+        }
+        if (firstBlankLine != 0)
+            return refuse(firstBlankLine, "Zeile " + intToStr(firstBlankLine) + ": 1 Feld statt 3");
+        if (result.steps.size() >= std::size_t(MaxSequenceSteps))
+            return refuse(record.line, "Zeile " + intToStr(record.line) + ": mehr als 200.000 Schritte");
         SequenceStep step;
-        const std::string fault = checkStep(records[i], step);
+        const std::string fault = checkStep(record, step);
         if (!fault.empty())
-            return refuse(records[i].line, fault);
+            return refuse(record.line, fault);
         result.steps.push_back(std::move(step));
     }
+    if (!headerSeen)
+        return wrongHeader();
     result.ok = true;
     return result;
 }

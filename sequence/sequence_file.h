@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "sequence/sequence_grid.h"
+#include "sequence/sequence_rules.h"
 
 namespace tintrava {
 
@@ -30,10 +31,21 @@ inline bool operator==(const SequenceStep &a, const SequenceStep &b)
     return a.number == b.number && a.name == b.name && a.minutes == b.minutes;
 }
 
-// Larger files are refused unread: no sequence a person builds comes near it.
-inline constexpr std::size_t SequenceFileLimit = 1024 * 1024;
-
 inline constexpr const char *SequenceFileHeader = "FarbNr;Bezeichnung;Minuten";
+
+// The longest line a step takes: "13;", a wavelength of the longest answer
+// the box takes plus " nm", ";", the longest minutes ("-2147483648", as
+// typed) and CR LF.
+inline constexpr std::size_t LongestStepLine = 3 + MaxAnswerLength + 3 + 1 + 11 + 2;
+// Larger files are refused unread, so that a huge file cannot fill the
+// memory; the window and tintrava-play share the limit. Whatever the editor
+// lets a user build is written well within it.
+inline constexpr std::size_t SequenceFileLimit = std::size_t(64) * 1024 * 1024;
+static_assert(3 + std::char_traits<char>::length(SequenceFileHeader) + 2 + MaxSequenceSteps * LongestStepLine
+                  <= SequenceFileLimit,
+              "the largest sequence the editor builds must read back");
+// Why such a file is refused; the storage layer and tintrava-play add a full stop.
+inline constexpr const char *SequenceFileTooLarge = "Die Datei ist größer als 64 MiB";
 
 struct SequenceFileParse {
     bool ok = false;

@@ -62,6 +62,11 @@ void appendStep(SequenceGrid &grid, int number, const std::string &name)
 
 void addcolor(SequenceGrid &grid, Dialogs &dialogs, int number, const std::string &paletteCaption)
 {
+    const bool colour = (number >= 1 && number <= 10) || number == 12 || number == ColourWavelength;
+    if (colour && grid.rowCount() - 1 >= MaxSequenceSteps) {
+        dialogs.showMessage(texts::SequenceFull);
+        return;
+    }
     if ((number >= 1 && number <= 10) || number == 12) {
         appendStep(grid, number, paletteCaption.empty() ? "Farbe " + intToStr(number) : paletteCaption);
         return;

@@ -27,10 +27,17 @@ inline constexpr const char *NothingToDelete =
 inline constexpr const char *MinutesCaption = "Zeit ändern";
 inline constexpr const char *MinutesPrompt = "Bitte geben Sie eine neue Zeit ein (Minuten)";
 inline constexpr const char *MinutesInvalid = "Bitte geben Sie einen gültigen Zahlenwert ein";
+inline constexpr const char *SequenceFull =
+    "Die Abfolge hat bereits 200.000 Schritte, mehr sind nicht möglich. Es wurde keine Farbe hinzugefügt.";
 } // namespace texts
 
 // Longest answer the input boxes take.
 inline constexpr std::size_t MaxAnswerLength = 255;
+
+// Most steps a sequence holds. Far beyond any real use (a step lasts at
+// least a minute: this is more than four months), and what keeps every
+// sequence small enough for its file to be read back.
+inline constexpr int MaxSequenceSteps = 200000;
 
 // Whether the wavelength box takes this answer as a wavelength (integer rule,
 // 390 to 750).
@@ -46,7 +53,7 @@ void appendStep(SequenceGrid &grid, int number, const std::string &name);
 
 // A palette click. Colours 1..10 and 12 are appended under paletteCaption
 // ("Farbe N" if that is empty); 13 asks for a wavelength; anything else is
-// ignored.
+// ignored. A sequence of MaxSequenceSteps takes no more: a message says so.
 void addcolor(SequenceGrid &grid, Dialogs &dialogs, int number, const std::string &paletteCaption);
 
 // "Zeile löschen": removes the selected step.

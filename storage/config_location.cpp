@@ -19,6 +19,7 @@
 #endif
 #include <windows.h>
 #else
+#include <pwd.h>
 #include <unistd.h>
 #endif
 
@@ -121,6 +122,8 @@ std::string userConfigDirectory(const ConfigPlace &place)
 std::string chooseConfigPath(const ConfigPlace &place)
 {
     const std::string user = userConfigDirectory(place);
+    if (place.installed && !user.empty())
+        return joinPath(user, ConfigFileName);
     if (user.empty() || place.existsBesideProgram || place.programDirWritable)
         return joinPath(place.programDir, ConfigFileName);
     return joinPath(user, ConfigFileName);
@@ -150,11 +153,20 @@ std::string programDirectory()
 #endif
 }
 
+bool isInstalledProgram(const std::string &programDir)
+{
+    if (programDir.empty())
+        return false;
+    std::error_code error;
+    return fs::is_regular_file(toPath(programDir) / toPath(InstalledMarker), error);
+}
+
 ConfigPlace currentConfigPlace()
 {
     ConfigPlace place;
     place.programDir = programDirectory();
-    if (!place.programDir.empty()) {
+    place.installed = isInstalledProgram(place.programDir);
+    if (!place.programDir.empty() && !place.installed) {
         std::error_code error;
         place.existsBesideProgram = fs::exists(toPath(joinPath(place.programDir, ConfigFileName)), error);
         place.programDirWritable = canCreateFileIn(place.programDir);
@@ -164,6 +176,12 @@ ConfigPlace currentConfigPlace()
 #else
     place.xdgConfigHome = environment("XDG_CONFIG_HOME");
     place.home = environment("HOME");
+    // Started without HOME (a service, `env -i`): the account's home folder,
+    // so that an installed program still finds its user's settings.
+    if (place.home.empty()) {
+        if (const passwd *account = ::getpwuid(::getuid()); account && account->pw_dir)
+            place.home = account->pw_dir;
+    }
 #endif
     return place;
 }

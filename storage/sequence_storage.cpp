@@ -18,6 +18,11 @@ QString openFailed(const QString &path, const QString &reason)
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
+QString tooLarge()
+{
+    return QString::fromUtf8(SequenceFileTooLarge) + QLatin1Char('.');
+}
+
 SequenceFileLoad refused(const QString &path, const QString &reason)
 {
     SequenceFileLoad result;
@@ -46,7 +51,7 @@ SequenceFileLoad loadSequenceFile(const QString &path)
     if (file.status != FileHead::Read)
         return refused(path, QString::fromStdString(fileHeadRefusal(file)));
     if (file.bytes.size() > SequenceFileLimit)
-        return refused(path, QStringLiteral("Die Datei ist gr\u00F6\u00DFer als 1 MiB."));
+        return refused(path, tooLarge());
 
     const SequenceFileParse parse = readSequenceFile(file.bytes);
     if (!parse.ok)

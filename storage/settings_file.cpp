@@ -78,7 +78,7 @@ bool writeConfigNumber(int number, QString *errorText)
 #endif
     const QByteArray content = QByteArray::number(number) + lineEnd;
 
-    return saveFileAtomically(path, content, errorText);
+    return saveFileAtomicallyOrInPlace(path, content, errorText);
 }
 
 } // namespace tintrava

@@ -27,6 +27,8 @@ ConfigLine readConfigLine();
 
 // Writes "number" plus line end through a temporary file that replaces the
 // old one only once completely written, so a failed save keeps the old file.
+// An existing file in a folder that takes no new file is overwritten in
+// place instead.
 // The user's config folder is created when missing; the program's folder,
 // or a folder set by setConfigDirectory, must exist.
 // On failure returns false and sets errorText.

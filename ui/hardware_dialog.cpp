@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "ui/fonts.h"
+#include "storage/config_location.h"
 #include "storage/settings_file.h"
 #include "lamp/lampstate.h"
 #include "ui/qt_dialogs.h"
@@ -22,6 +23,19 @@ const char *const HardwareNames[4] = {
     "Nivra Säule",
     "Nivra Strahler",
 };
+
+// The error box of a failed save: the system's reason, and what becomes of
+// the choice, which serves this run all the same.
+QString notKeptText(const QString &error)
+{
+    const tintrava::ConfigLine stored = tintrava::readConfigLine();
+    const bool storedChoice = stored.status == tintrava::ConfigLine::Read
+        && tintrava::validHardwareRow(tintrava::hardwareRowFromConfig(stored.line.toStdString()));
+    return error + QStringLiteral("\n\nDie Auswahl konnte nicht dauerhaft gespeichert werden und gilt nur, "
+                                  "bis die Software beendet wird. ")
+        + (storedChoice ? QStringLiteral("Beim nächsten Start gilt wieder die zuvor gespeicherte Auswahl.")
+                        : QStringLiteral("Beim nächsten Start wird erneut nach der Hardware gefragt."));
+}
 
 } // namespace
 
@@ -142,11 +156,11 @@ void TForm2::Button1Click()
     if (index == -1)
         return;
     const int number = index + 1;
+    // A choice that cannot be kept still serves this run: the user who may
+    // not write my.conf would otherwise be shut out of the program.
     QString error;
-    if (!tintrava::writeConfigNumber(number, &error)) {
-        dialogs().showError(error.toStdString());
-        return;
-    }
+    if (!tintrava::writeConfigNumber(number, &error))
+        dialogs().showError(notKeptText(error).toStdString());
     tintrava::HardwareRow = number;
     done(mrOk);
 }

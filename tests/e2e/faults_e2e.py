@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from tintrava_e2e import *  # noqa: E402,F401,F403
 from tintrava_e2e import Failure, MAIN_CAPTION, MAIN_SIZE, window_geometry, MODEL_ITEM_X, MODEL_ITEMS_Y, SAVE_BUTTON, DECLINE_BUTTON  # noqa: E402
 from tintrava_e2e import click, colour_writes, die_with_parent, focus, main, wait_for, xdotool  # noqa: E402
+from tintrava_e2e import START_BUTTON, palette, stop_playback  # noqa: E402
 
 BOX = "Tintrava"  # caption of the program's message and error boxes
 LOCK = "io.github.tintrava.Tintrava.lock"
@@ -309,7 +310,8 @@ def sigxfsz_ignored(pid):
 
 def case_file_size_limit(case):
     """Under a file-size limit a save fails with the error box and the old
-    my.conf stays; without the limit the same dialog then saves."""
+    my.conf stays; the model chosen serves this run, and the next start
+    asks again, where the same choice is then saved."""
     program = case.program(conf="9\n").start()
     dialog = program.window("Hardwareauswahl")
     if not sigxfsz_ignored(program.pid):
@@ -327,6 +329,7 @@ def case_file_size_limit(case):
         if not program.running():
             raise Failure(f"the save killed the program (status {program.process.returncode})")
         raise
+    resource.prlimit(program.pid, resource.RLIMIT_FSIZE, (hard, hard))
     if not program.running():
         raise Failure(f"the program ended (status {program.process.returncode})")
     with open(program.conf_path, "rb") as f:
@@ -338,18 +341,21 @@ def case_file_size_limit(case):
     focus(box)
     xdotool("key", "Return")
     program.window_gone(BOX, box)
-    if not program.windows("Hardwareauswahl"):
-        raise Failure("the hardware dialog closed after the failed save")
-
-    resource.prlimit(program.pid, resource.RLIMIT_FSIZE, (hard, hard))
-    click(dialog, SAVE_BUTTON)
     program.window_gone("Hardwareauswahl", dialog)
-    with open(program.conf_path, "rb") as f:
+    program.main_window()
+    program.stop()
+
+    again = case.program(conf=None, folder=program.folder).start()
+    dialog = again.window("Hardwareauswahl")
+    click(dialog, (MODEL_ITEM_X, MODEL_ITEMS_Y[0]))
+    click(dialog, SAVE_BUTTON)
+    again.window_gone("Hardwareauswahl", dialog)
+    with open(again.conf_path, "rb") as f:
         content = f.read()
     if content != b"1\n":
         raise Failure(f"my.conf holds {content!r} after the save without a limit, expected b'1\\n'")
-    program.window(MAIN_CAPTION)
-    if not program.running():
+    again.main_window()
+    if not again.running():
         raise Failure("the program ended after the save")
 
 
@@ -374,6 +380,30 @@ def case_unreadable_conf(case):
         raise Failure(f"colours reached the lamp: {sent}")
 
 
+def case_unreadable_conf_chosen(case):
+    """my.conf is a folder: the error box, the hardware dialog; "speichern"
+    fails for the same reason and says so, yet the model chosen serves this
+    run: the main window comes and a sequence plays with that model's
+    colours."""
+    program = case.program(conf=None)
+    os.mkdir(program.conf_path)
+    program.start()
+    confirm_box(program)          # the read error
+    dialog = program.window("Hardwareauswahl")
+    click(dialog, (MODEL_ITEM_X, MODEL_ITEMS_Y[0]))   # "Nivra Kegel (klein)": table row 1
+    click(dialog, SAVE_BUTTON)
+    confirm_box(program)          # the write error
+    program.window_gone("Hardwareauswahl")
+    wid = program.main_window()
+    if not os.path.isdir(program.conf_path):
+        raise Failure("my.conf is no longer the folder it was")
+    click(wid, palette("Orange"))
+    click(wid, START_BUTTON)
+    program.wait_calls("Orange of table row 1 (C:FF9600)",
+                       lambda cs: any(c.heard == "C:FF9600" for c in colour_writes(cs)))
+    stop_playback(program, wid, "C:000000")
+
+
 if __name__ == "__main__":
     sys.exit(main({
         "second_start": case_second_start,
@@ -382,5 +412,6 @@ if __name__ == "__main__":
         "unreachable_display": case_unreachable_display,
         "file_size_limit": case_file_size_limit,
         "unreadable_conf": case_unreadable_conf,
-    "user_copy_running": case_user_copy_running,
+        "user_copy_running": case_user_copy_running,
+        "unreadable_conf_chosen": case_unreadable_conf_chosen,
     }))

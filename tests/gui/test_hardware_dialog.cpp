@@ -64,8 +64,8 @@ private slots:
     void cancelAndCloseKeepEverything_data();
     void cancelAndCloseKeepEverything();
     void selectionKeptWithinRun();
-    void failedSaveKeepsDialogAndFile_data();
-    void failedSaveKeepsDialogAndFile();
+    void failedSaveServesThisRun_data();
+    void failedSaveServesThisRun();
 #ifdef Q_OS_LINUX
     void failedWriteKeepsOldFile();
 #endif
@@ -267,16 +267,17 @@ void TestHardwareDialog::selectionKeptWithinRun()
     QCOMPARE(form.itemIndex(), 1);
 }
 
-void TestHardwareDialog::failedSaveKeepsDialogAndFile_data()
+void TestHardwareDialog::failedSaveServesThisRun_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::newRow("my.conf is a folder") << "folder";
     QTest::newRow("folder does not exist") << "missing";
 }
 
-// A save that cannot be done shows the error box; the dialog stays open, the
-// choice of this run is unchanged, and "abbrechen" still works afterwards.
-void TestHardwareDialog::failedSaveKeepsDialogAndFile()
+// A save that cannot be done shows the error box, which says the choice is
+// not kept; the dialog still ends with OK and the choice serves this run, so
+// that a user who may not write my.conf can use the program all the same.
+void TestHardwareDialog::failedSaveServesThisRun()
 {
     QFETCH(QString, kind);
     if (kind == "folder") {
@@ -289,21 +290,17 @@ void TestHardwareDialog::failedSaveKeepsDialogAndFile()
     tintrava::HardwareRow = 4;
 
     TForm2 form;
-    bool openAfterError = false;
     ModalPoller poller;
     poller.expect("Form2", isForm2, [&](QWidget *w) {
         auto *f = static_cast<TForm2 *>(w);
         pick(f, 0);
         QTest::mouseClick(f->Button1, Qt::LeftButton); // the error box comes up in here
-        openAfterError = f->isVisible();
     });
     poller.expectError(QString("Die Datei \u201E%1\u201C konnte nicht geschrieben werden: ").arg(QDir::toNativeSeparators(path)));
-    poller.expect("Form2 after the error", isForm2,
-                  [](QWidget *w) { QTest::mouseClick(static_cast<TForm2 *>(w)->Button2, Qt::LeftButton); });
-    QCOMPARE(form.ShowModal(), mrCancel);
+    QCOMPARE(form.ShowModal(), mrOk);
     QVERIFY2(poller.finish(), qPrintable(poller.report()));
-    QVERIFY(openAfterError);
-    QCOMPARE(tintrava::HardwareRow, 4);
+    QVERIFY(!form.isVisible());
+    QCOMPARE(tintrava::HardwareRow, 1);
     if (kind == "folder") {
         QVERIFY(QFileInfo(path).isDir());
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
@@ -311,6 +308,19 @@ void TestHardwareDialog::failedSaveKeepsDialogAndFile()
     } else {
         QVERIFY(!QFileInfo::exists(m_dir->filePath("gone")));
     }
+
+    // The box's text: the reason, then what becomes of the choice.
+    FakeDialogs dialogs;
+    form.setDialogs(&dialogs);
+    form.setItemIndex(2);
+    form.Button1Click();
+    QCOMPARE(dialogs.errors().size(), size_t(1));
+    const QString text = QString::fromStdString(dialogs.errors()[0]);
+    QVERIFY2(text.endsWith(QString::fromUtf8("\n\nDie Auswahl konnte nicht dauerhaft gespeichert werden und gilt nur, "
+                                             "bis die Software beendet wird. Beim nächsten Start wird erneut nach "
+                                             "der Hardware gefragt.")),
+             qPrintable(text));
+    QCOMPARE(tintrava::HardwareRow, 3);
 }
 
 #ifdef Q_OS_LINUX
@@ -335,11 +345,14 @@ void TestHardwareDialog::failedWriteKeepsOldFile()
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
+    // The old choice stays on disk for the next start; this run uses the new one.
     QCOMPARE(dialogs.errors().size(), size_t(1));
-    QVERIFY2(QString::fromStdString(dialogs.errors()[0]).contains("konnte nicht geschrieben werden"),
-             dialogs.errors()[0].c_str());
+    const QString text = QString::fromStdString(dialogs.errors()[0]);
+    QVERIFY2(text.contains("konnte nicht geschrieben werden")
+                 && text.endsWith(QString::fromUtf8("Beim nächsten Start gilt wieder die zuvor gespeicherte Auswahl.")),
+             qPrintable(text));
     QCOMPARE(fileContents(confPath()), QByteArray("3\n"));
-    QCOMPARE(tintrava::HardwareRow, 3);
+    QCOMPARE(tintrava::HardwareRow, 1);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
              QStringList{"my.conf"});
 }

@@ -27,6 +27,10 @@ QStringList isForm2(QWidget *w)
     return qobject_cast<TForm2 *>(w) ? QStringList() : QStringList{"not Form2 but " + ModalPoller::describe(w)};
 }
 
+// The end of the error box of a save that failed while no choice is stored.
+const QString AskedAgain = QString::fromUtf8(
+    "Die Auswahl konnte nicht dauerhaft gespeichert werden und gilt nur, bis die Software beendet wird. "
+    "Beim nächsten Start wird erneut nach der Hardware gefragt.");
 const char *const ClosingMessage = "Ohne Auswahl einer Hardware kann die Software nicht verwendet werden. "
                                    "Die Software wird deshalb geschlossen.";
 
@@ -179,6 +183,9 @@ void TestStartup::startupCheck_data()
     // no lamp model is ever used that nobody chose.
     QTest::newRow("unreadable folder: error, declined") << "folder" << "cancel" << true << -1 << "folder" << 1;
     QTest::newRow("unreadable folder: error, window closed") << "folder" << "close" << true << -1 << "folder" << 1;
+    // The save fails for the same reason: the model chosen serves this run,
+    // and the second error box says it will be asked for again.
+    QTest::newRow("unreadable folder: error, save fails, runs") << "folder" << "save 2" << false << 3 << "folder" << 2;
 #ifdef Q_OS_UNIX
     QTest::newRow("unreadable pipe: error, declined") << "fifo" << "cancel" << true << -1 << "fifo" << 1;
     QTest::newRow("unreadable pipe: error, saved") << "fifo" << "save 2" << false << 3 << "3\n" << 1;
@@ -223,6 +230,7 @@ void TestStartup::startupCheck()
     TForm2 form2;
     form.setForm2(&form2);
     form.setDialogs(&dialogs);
+    form2.setDialogs(&dialogs);
     int terminations = 0;
     form.hooks.terminate = [&] { ++terminations; };
     QVERIFY(!form.startupCheckDone());
@@ -233,6 +241,8 @@ void TestStartup::startupCheck()
     QCOMPARE(terminations, terminated ? 1 : 0);
     QCOMPARE(dialogs.messages(), terminated ? std::vector<std::string>{ClosingMessage} : std::vector<std::string>{});
     QCOMPARE(int(dialogs.errors().size()), errors);
+    if (errors == 2)
+        QVERIFY2(QString::fromStdString(dialogs.errors()[1]).endsWith(AskedAgain), dialogs.errors()[1].c_str());
     QCOMPARE(tintrava::HardwareRow, row);
     if (fileAfter == "folder")
         QVERIFY(QFileInfo(confPath()).isDir());

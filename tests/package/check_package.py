@@ -48,6 +48,7 @@ INSTALLED = [
     f"share/metainfo/{APP_ID}.metainfo.xml",
     f"share/mime/packages/{APP_ID}.xml",
     "lib/udev/rules.d/60-tintrava.rules",
+    "share/tintrava/installed",
     "share/man/man1/tintrava.1.gz",
     "share/man/man1/tintrava-play.1.gz",
     "share/doc/tintrava/copyright",

@@ -24,6 +24,12 @@ SHORT_FILE = HEADER + "5;Orange;0\r\n13;550 nm;0\r\n"
 LONG_FILE = HEADER + "1;Rot;1\r\n2;Grün;1\r\n"
 BAD_FILE = HEADER + "5;Orange;0\r\n14;Rot;1\r\n"
 
+# Files larger are refused unread (sequence/sequence_file.h).
+SIZE_LIMIT = 64 * 1024 * 1024
+# The most steps the window lets a user build, each of the longest kind: a
+# wavelength with as many leading blanks as its input box takes.
+LARGEST_FILE = HEADER + ("13;" + " " * 252 + "500 nm;0\r\n") * 200_000
+
 # Lamp values of table row 3 (--modell 3, "Nivra Säule").
 ORANGE, WAVE_550, GREEN, RED, OFF = "C:FF7D00", "C:66DE00", "C:00EC00", "C:FF0000", "C:000000"
 TEXT_LINE, BYTE_LINE = "line=115200/8/2/0", "line=9600/8/2/0"
@@ -422,12 +428,39 @@ def case_bad_files(rig):
     rc, out, err = rig.run("--modell", "3", os.path.join(rig.work, "fehlt.tintrava"))
     check(rc == 1 and "konnte nicht geöffnet werden: Die Datei gibt es nicht." in err,
           f"status {rc}, stderr {err!r} for a missing file")
-    big = rig.file("gross.tintrava", HEADER + "5;Orange;0\r\n" * 100_000)
+    big = rig.file("gross.tintrava", HEADER + "5;Orange;0\r\n")
+    with open(big, "r+b") as f:
+        f.truncate(SIZE_LIMIT + 1)  # sparse: costs no disk
     rc, out, err = rig.run("--modell", "3", big)
-    check(rc == 1 and "1 MiB" in err, f"status {rc}, stderr {err!r} for a file over 1 MiB")
+    check(rc == 1 and "größer als 64 MiB" in err, f"status {rc}, stderr {err!r} for a file over 64 MiB")
     rc, out, err = rig.run("--modell", "3", rig.file("leer.tintrava", HEADER))
     check(rc == 1 and "keine Farben" in err, f"status {rc}, stderr {err!r} for a file without steps")
     check(rig.calls() == [], f"the driver was called: {rig.calls()[:3]}")
+
+
+def case_largest_file(rig):
+    """The largest sequence the window saves is played: its first step
+    reaches the lamp; Ctrl+C then ends the run as usual."""
+    path = rig.file("groesste.tintrava", LARGEST_FILE)
+    check(os.path.getsize(path) > 50_000_000, f"the file has only {os.path.getsize(path)} bytes")
+    process = rig.start("--modell", "3", path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        deadline = time.monotonic() + 120
+        while not any(h[0] not in ("VER", "garbled") for h in rig.heard()):
+            if process.poll() is not None:
+                raise Failure(f"player ended with status {process.returncode}: "
+                              f"{process.stderr.read().decode('utf-8', 'replace')}")
+            check(time.monotonic() < deadline, "no colour reached the lamp within 120 s")
+            time.sleep(0.1)
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=60)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.communicate()
+    check(process.returncode == 130, f"status {process.returncode}, stderr {err!r}")
+    check("Schritt 1/200000: " in out.decode("utf-8", "replace"), f"stdout: {out[:300]!r}")
+    check(rig.heard()[-1][0] == OFF, "the lamp was not switched off last")
 
 
 def case_options(rig):

@@ -12,24 +12,35 @@ class TestConfigLocation : public QObject {
 private slots:
     void location_data()
     {
+        QTest::addColumn<bool>("installed");
         QTest::addColumn<bool>("exists");
         QTest::addColumn<bool>("writable");
         QTest::addColumn<QString>("xdg");
         QTest::addColumn<QString>("home");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("portable: writable folder") << false << true << "/x" << "/home/u" << "/opt/t/my.conf";
-        QTest::newRow("file already beside the program") << true << false << "/x" << "/home/u" << "/opt/t/my.conf";
-        QTest::newRow("installed: XDG_CONFIG_HOME") << false << false << "/x" << "/home/u" << "/x/tintrava/my.conf";
-        QTest::newRow("installed: ~/.config without the variable")
-            << false << false << "" << "/home/u" << "/home/u/.config/tintrava/my.conf";
+        QTest::newRow("portable: writable folder") << false << false << true << "/x" << "/home/u" << "/opt/t/my.conf";
+        QTest::newRow("file already beside the program")
+            << false << true << false << "/x" << "/home/u" << "/opt/t/my.conf";
+        QTest::newRow("read-only folder: XDG_CONFIG_HOME")
+            << false << false << false << "/x" << "/home/u" << "/x/tintrava/my.conf";
+        QTest::newRow("read-only folder: ~/.config without the variable")
+            << false << false << false << "" << "/home/u" << "/home/u/.config/tintrava/my.conf";
         QTest::newRow("relative XDG_CONFIG_HOME is ignored")
-            << false << false << "rel" << "/home/u" << "/home/u/.config/tintrava/my.conf";
-        QTest::newRow("no home folder: beside the program") << false << false << "" << "" << "/opt/t/my.conf";
+            << false << false << false << "rel" << "/home/u" << "/home/u/.config/tintrava/my.conf";
+        QTest::newRow("no home folder: beside the program") << false << false << false << "" << "" << "/opt/t/my.conf";
+        // Root may write anywhere; an installed program must still not
+        // start keeping everyone's settings beside itself.
+        QTest::newRow("installed, folder writable") << true << false << true << "/x" << "/home/u" << "/x/tintrava/my.conf";
+        QTest::newRow("installed, my.conf beside it is ignored")
+            << true << true << true << "" << "/root" << "/root/.config/tintrava/my.conf";
+        QTest::newRow("installed, read-only folder") << true << false << false << "/x" << "/home/u" << "/x/tintrava/my.conf";
+        QTest::newRow("installed, no home folder at all") << true << true << false << "" << "" << "/opt/t/my.conf";
     }
 
     void location()
     {
+        QFETCH(bool, installed);
         QFETCH(bool, exists);
         QFETCH(bool, writable);
         QFETCH(QString, xdg);
@@ -37,6 +48,7 @@ private slots:
         QFETCH(QString, expected);
         ConfigPlace place;
         place.programDir = "/opt/t";
+        place.installed = installed;
         place.existsBesideProgram = exists;
         place.programDirWritable = writable;
         place.xdgConfigHome = xdg.toStdString();
@@ -68,6 +80,35 @@ private slots:
         const int got = tintrava::hardwareRowFromConfig(std::string_view(head.constData(), size_t(head.size())));
         QCOMPARE(got, row);
         QCOMPARE(tintrava::validHardwareRow(got), row >= 0 && row <= 4);
+    }
+
+    // The marker of an installed program is a file in share/tintrava beside
+    // the program's bin folder; a folder of that name does not count.
+    void installedMarker_data()
+    {
+        QTest::addColumn<QString>("marker");
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("marker file") << "share/tintrava/installed" << true;
+        QTest::newRow("nothing") << "" << false;
+        QTest::newRow("a folder named like the marker") << "share/tintrava/installed/" << false;
+        QTest::newRow("marker beside the program, not in share") << "bin/installed" << false;
+    }
+    void installedMarker()
+    {
+        QFETCH(QString, marker);
+        QFETCH(bool, installed);
+        QTemporaryDir prefix;
+        QVERIFY(QDir().mkpath(prefix.filePath("bin")));
+        if (marker.endsWith('/')) {
+            QVERIFY(QDir().mkpath(prefix.filePath(marker)));
+        } else if (!marker.isEmpty()) {
+            QVERIFY(QDir().mkpath(QFileInfo(prefix.filePath(marker)).absolutePath()));
+            QFile file(prefix.filePath(marker));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("installed\n");
+        }
+        QCOMPARE(tintrava::isInstalledProgram(prefix.filePath("bin").toStdString()), installed);
+        QVERIFY(!tintrava::isInstalledProgram(""));
     }
 
     void readsOnlyTheHead()

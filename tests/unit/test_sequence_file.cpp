@@ -2,8 +2,10 @@
 // way a file is refused, with the line the error box names.
 #include <QtTest>
 
+#include "support/fake_dialogs.h"
 #include "support/memory_grid.h"
 #include "sequence/sequence_file.h"
+#include "sequence/sequence_rules.h"
 
 using tintrava::SequenceStep;
 using Steps = std::vector<SequenceStep>;
@@ -73,8 +75,12 @@ private slots:
             << QByteArray("\xEF\xBB\xBF" "FarbNr;Bezeichnung;Minuten\r\n1;Rot;2") << "1|Rot|2";
         QTest::newRow("blank lines at the end") << QByteArray("FarbNr;Bezeichnung;Minuten\r\n1;Rot;2\r\n\r\n\n")
                                                 << "1|Rot|2";
-        QTest::newRow("palette name from the palette")
-            << QByteArray("FarbNr;Bezeichnung;Minuten\n4;whatever;1\n$2;Gruen;1\n") << "4|Weiß|1, 2|Grün|1";
+        // A name edited by hand may differ in case, blanks around it and
+        // umlauts spelt out; the step carries the palette's caption.
+        QTest::newRow("palette name as typed by hand")
+            << QByteArray("FarbNr;Bezeichnung;Minuten\n4;WEISS;1\n$2;Gruen;1\n6; türkis ;1\n1;\"ROT\";1\n"
+                          "12;INDIGO;1\n4;WEIẞ;1\n")
+            << "4|Weiß|1, 2|Grün|1, 6|Türkis|1, 1|Rot|1, 12|Indigo|1, 4|Weiß|1";
         QTest::newRow("quoted fields") << QByteArray("FarbNr;Bezeichnung;Minuten\n\"13\";\"550 nm\";\"5\"\n")
                                        << "13|550 nm|5";
         QTest::newRow("header only") << QByteArray("FarbNr;Bezeichnung;Minuten\r\n") << "";
@@ -105,6 +111,17 @@ private slots:
                                    << "Zeile 5: unbekannte Farbnummer „14“";
         QTest::newRow("colour x") << h + "x;Rot;1\r\n" << 2 << "Zeile 2: unbekannte Farbnummer „x“";
         QTest::newRow("colour 0") << h + "0;Rot;1\r\n" << 2 << "Zeile 2: unbekannte Farbnummer „0“";
+        // Number and name disagree: either may be what was meant.
+        QTest::newRow("number and name of two colours") << h + "3;Magenta;1\r\n" << 2
+            << "Zeile 2: Farbnummer „3“ (Blau) passt nicht zur Bezeichnung „Magenta“";
+        QTest::newRow("name no colour has") << h + "1;Rot;1\r\n$4;whatever;1\r\n" << 3
+            << "Zeile 3: Farbnummer „$4“ (Weiß) passt nicht zur Bezeichnung „whatever“";
+        QTest::newRow("name missing") << h + "7;;1\r\n" << 2
+            << "Zeile 2: Farbnummer „7“ (Violett) passt nicht zur Bezeichnung „“";
+        QTest::newRow("wavelength name on a palette colour") << h + "5;442 nm;1\r\n" << 2
+            << "Zeile 2: Farbnummer „5“ (Orange) passt nicht zur Bezeichnung „442 nm“";
+        QTest::newRow("name with more after it") << h + "1;Rot 2;1\r\n" << 2
+            << "Zeile 2: Farbnummer „1“ (Rot) passt nicht zur Bezeichnung „Rot 2“";
         QTest::newRow("wavelength 389") << h + "13;389 nm;1\r\n" << 2
                                         << "Zeile 2: ungültige Wellenlängen-Angabe „389 nm“ (erwartet: 390 bis 750 gefolgt von „ nm“)";
         QTest::newRow("wavelength 751") << h + "13;751 nm;1\r\n" << 2
@@ -125,12 +142,17 @@ private slots:
         QTest::newRow("text after a closing quote") << h + "1;\"Rot\"x;1\r\n" << 2
                                                     << "Zeile 2: Text nach schließendem Anführungszeichen";
         QTest::newRow("lone CR") << h + "1;Rot;1\r2;Grün;1\r\n" << 2 << "Zeile 2: Wagenrücklauf ohne Zeilenvorschub";
-        QTest::newRow("a quoted line end counts its lines") << h + "4;\"a\nb\";1\r\n1;Rot;x\r\n" << 4
-                                                            << "Zeile 4: ungültige Minutenzahl „x“";
-        QByteArray big = h;
-        while (big.size() <= int(tintrava::SequenceFileLimit))
-            big += "1;Rot;1\r\n";
-        QTest::newRow("over 1 MiB") << big << 0 << "Die Datei ist größer als 1 MiB";
+        QTest::newRow("a quoted line end counts its lines") << h + "13;\"a\nb\"x;1\r\n1;Rot;1\r\n" << 3
+                                                            << "Zeile 3: Text nach schließendem Anführungszeichen";
+        QTest::newRow("a step over two lines is named by its first")
+            << h + "4;\"Wei\nß\";1\r\n" << 2 << "Zeile 2: Farbnummer „4“ (Weiß) passt nicht zur Bezeichnung „Wei\nß“";
+        QTest::newRow("over the size limit") << h + QByteArray(qsizetype(tintrava::SequenceFileLimit), '\n') << 0
+                                             << "Die Datei ist größer als 64 MiB";
+        QByteArray many = h;
+        for (int i = 0; i <= tintrava::MaxSequenceSteps; ++i)
+            many += "1;Rot;1\r\n";
+        QTest::newRow("one step too many") << many << tintrava::MaxSequenceSteps + 2
+                                           << "Zeile 200002: mehr als 200.000 Schritte";
     }
     void refused()
     {
@@ -147,15 +169,44 @@ private slots:
             QVERIFY(QString::fromStdString(parsed.error).startsWith(QString("Zeile %1: ").arg(line)));
     }
 
-    void exactlyOneMiBIsRead()
+    // A file of exactly the limit gets past the size check (and fails on
+    // its first byte here, which keeps the test quick); one byte more does not.
+    void exactlyTheLimitIsLookedAt()
     {
-        std::string bytes = Header + "\r\n";
-        const std::string row = "1;Rot;1\r\n";
-        while (bytes.size() + row.size() <= tintrava::SequenceFileLimit)
-            bytes += row;
+        std::string bytes = "\xFF" + Header + "\r\n";
         bytes.append(tintrava::SequenceFileLimit - bytes.size(), '\n');
-        QCOMPARE(bytes.size(), tintrava::SequenceFileLimit);
-        QVERIFY(tintrava::readSequenceFile(bytes).ok);
+        QCOMPARE(QString::fromStdString(tintrava::readSequenceFile(bytes).error),
+                 QString("Zeile 1: kein gültiger UTF-8-Text"));
+        bytes += '\n';
+        QCOMPARE(QString::fromStdString(tintrava::readSequenceFile(bytes).error),
+                 QString("Die Datei ist größer als 64 MiB"));
+    }
+
+    // The biggest sequence the editor lets a user build, of the longest
+    // steps it makes, is written within the limit and read back whole; the
+    // editor takes no step more.
+    void largestSequenceReadsBack()
+    {
+        MemoryGrid grid;
+        FakeDialogs dialogs;
+        for (int i = 0; i < tintrava::MaxSequenceSteps; ++i)
+            tintrava::appendStep(grid, 13, std::string(tintrava::MaxAnswerLength - 3, ' ') + "500 nm");
+        for (int row = 1; row < grid.rowCount(); ++row)
+            grid.setCell(2, row, "-2147483648");
+        tintrava::addcolor(grid, dialogs, 1, "Rot");
+        dialogs.answer("500");
+        tintrava::addcolor(grid, dialogs, 13, "");
+        QCOMPARE(grid.rowCount() - 1, tintrava::MaxSequenceSteps);
+        QCOMPARE(dialogs.messages(), (std::vector<std::string>(2, tintrava::texts::SequenceFull)));
+        QVERIFY(!dialogs.scriptDone()); // the wavelength was not asked for
+        dialogs.clear();
+
+        const Steps steps = tintrava::stepsOfGrid(grid);
+        const std::string bytes = tintrava::writeSequenceFile(steps);
+        QVERIFY2(bytes.size() <= tintrava::SequenceFileLimit, qPrintable(QString::number(bytes.size())));
+        const auto parsed = tintrava::readSequenceFile(bytes);
+        QVERIFY2(parsed.ok, parsed.error.c_str());
+        QVERIFY(parsed.steps == steps);
     }
 
     // Out of the grid and back: the selection lands on the first step.

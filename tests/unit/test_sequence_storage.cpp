@@ -59,7 +59,7 @@ private slots:
         QTest::newRow("missing") << "missing" << "Die Datei gibt es nicht.";
         QTest::newRow("folder") << "folder" << "Das ist ein Ordner.";
         QTest::newRow("bad line") << "bad line" << "Zeile 3: unbekannte Farbnummer \u201E14\u201C";
-        QTest::newRow("over 1 MiB") << "big" << "Die Datei ist gr\u00F6\u00DFer als 1 MiB.";
+        QTest::newRow("over the size limit") << "big" << "Die Datei ist gr\u00F6\u00DFer als 64 MiB.";
 #ifdef Q_OS_LINUX
         QTest::newRow("pipe") << "pipe" << "Das ist keine gew\u00F6hnliche Datei.";
 #endif
@@ -77,7 +77,7 @@ private slots:
             // Sparse: the limit is checked before reading, so this costs nothing.
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            QVERIFY(f.resize(qint64(64) * 1024 * 1024));
+            QVERIFY(f.resize(qint64(tintrava::SequenceFileLimit) + 1));
         } else if (kind == "pipe") {
 #ifdef Q_OS_LINUX
             // Opening a pipe for reading would wait for a writer forever.
@@ -89,16 +89,34 @@ private slots:
         QCOMPARE(loaded.errorText, opened(path) + reason);
     }
 
+    // A file of exactly the limit is read (and refused here for its first
+    // byte, which keeps the test quick); one byte more is refused unread.
     void exactlyTheLimitIsRead()
     {
         const QString path = m_dir->filePath("limit.tintrava");
-        QByteArray bytes = "FarbNr;Bezeichnung;Minuten\n";
+        QByteArray bytes = "\xFF" "FarbNr;Bezeichnung;Minuten\n";
         bytes += QByteArray(qsizetype(tintrava::SequenceFileLimit) - bytes.size(), '\n');
         writeFile(path, bytes);
-        QVERIFY2(tintrava::loadSequenceFile(path).ok, qPrintable(tintrava::loadSequenceFile(path).errorText));
+        QCOMPARE(tintrava::loadSequenceFile(path).errorText, opened(path) + "Zeile 1: kein g\u00FCltiger UTF-8-Text");
         writeFile(path, bytes + "\n");
         QCOMPARE(tintrava::loadSequenceFile(path).errorText,
-                 opened(path) + "Die Datei ist gr\u00F6\u00DFer als 1 MiB.");
+                 opened(path) + "Die Datei ist gr\u00F6\u00DFer als 64 MiB.");
+    }
+
+    // The largest sequence the editor builds, of its longest steps, is
+    // saved and opened again as it was.
+    void largestSequenceSavesAndOpens()
+    {
+        const std::vector<tintrava::SequenceStep> steps(
+            tintrava::MaxSequenceSteps,
+            tintrava::SequenceStep{13, std::string(tintrava::MaxAnswerLength - 3, ' ') + "750 nm", -2147483647 - 1});
+        const QString path = m_dir->filePath("largest.tintrava");
+        QString error;
+        QVERIFY2(tintrava::saveSequenceFile(path, steps, &error), qPrintable(error));
+        QVERIFY(QFileInfo(path).size() > qint64(50) * 1000 * 1000);
+        const auto loaded = tintrava::loadSequenceFile(path);
+        QVERIFY2(loaded.ok, qPrintable(loaded.errorText));
+        QVERIFY(loaded.steps == steps);
     }
 
     void savesTheWrittenForm()
