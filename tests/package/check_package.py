@@ -74,9 +74,10 @@ PACKAGE_DOCS = {package: [f"share/doc/{package}/copyright", f"share/doc/{package
 
 # The German manual pages' sections, as man shows them, and what each page
 # must say there.
-GERMAN_SECTIONS = ["NAME", "ÜBERSICHT", "BESCHREIBUNG", "OPTIONEN", "DATEIEN", "UMGEBUNG", "RÜCKGABEWERT",
+# In the order of man-pages(7).
+GERMAN_SECTIONS = ["NAME", "ÜBERSICHT", "BESCHREIBUNG", "OPTIONEN", "RÜCKGABEWERT", "UMGEBUNG", "DATEIEN",
                    "SIEHE AUCH"]
-ENGLISH_SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "ENVIRONMENT", "EXIT STATUS", "SEE ALSO"]
+ENGLISH_SECTIONS = ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "ENVIRONMENT", "FILES", "SEE ALSO"]
 MAN_PAGES = {
     # page: (synopsis lines, the other page, exit statuses)
     "tintrava": (["tintrava [DATEI]", "tintrava -h | --help | -v | --version"], "tintrava-play(1)",
@@ -102,8 +103,8 @@ def run(command, **kwargs):
     return result
 
 
-def must_run(command, **kwargs):
-    result = run(command, **kwargs)
+def must_run(command, quiet=False, **kwargs):
+    result = subprocess.run(command, capture_output=True, text=True, **kwargs) if quiet else run(command, **kwargs)
     if result.returncode != 0:
         raise Failure(f"{' '.join(command)} failed with exit status {result.returncode}")
     return result
@@ -191,7 +192,7 @@ def check_man_pages(prefix, tmp):
             found = man_sections(text)
             if [name for name in found if name in sections] != sections:
                 raise Failure(f"{path}: sections {list(found)}, expected {sections} in this order")
-            name, synopsis_section, options_section, files, status, see_also = (
+            name, synopsis_section, options_section, status, files, see_also = (
                 found[sections[i]] for i in (0, 1, 3, 4, 6, 7))
             if not name.startswith(f"{page} - "):
                 raise Failure(f"{path}: NAME is {name!r}")
@@ -203,10 +204,10 @@ def check_man_pages(prefix, tmp):
                     raise Failure(f"{path}: the option {option} of --help is not described")
             for needed in ("my.conf", "letzte-abfolge.tintrava", "60-tintrava.rules"):
                 if needed not in files:
-                    raise Failure(f"{path}: {sections[4]} does not name {needed}")
+                    raise Failure(f"{path}: {sections[6]} does not name {needed}")
             for code in statuses:
                 if not re.search(rf"(^|[\s;]){re.escape(code)}([\s,;]|$)", status):
-                    raise Failure(f"{path}: {sections[6]} does not list the status {code}: {status!r}")
+                    raise Failure(f"{path}: {sections[4]} does not list the status {code}: {status!r}")
             if other not in see_also:
                 raise Failure(f"{path}: {sections[7]} does not name {other}")
             if REPLUG.search(text):
@@ -466,7 +467,7 @@ def check_hardening(program):
     """What dpkg-buildflags' hardening leaves in a program: a position
     independent executable, bound at load time with a read-only relocation
     table, the stack protector and fortified functions, no .comment."""
-    header = must_run(["readelf", "-h", "-d", "-l", "-S", "-W", program]).stdout
+    header = must_run(["readelf", "-h", "-d", "-l", "-S", "-W", program], quiet=True).stdout
     if not re.search(r"Type:\s+DYN", header) or not re.search(r"\(FLAGS_1\).*\bPIE\b", header):
         raise Failure(f"{program} is not a position independent executable")
     if not re.search(r"\(FLAGS\).*\bBIND_NOW\b", header) or not re.search(r"\(FLAGS_1\).*\bNOW\b", header):
@@ -475,7 +476,7 @@ def check_hardening(program):
         raise Failure(f"{program} is not linked with -z relro")
     if re.search(r"\]\s+\.comment\s", header):
         raise Failure(f"{program} keeps its .comment section")
-    symbols = must_run(["readelf", "--dyn-syms", "-W", program]).stdout
+    symbols = must_run(["readelf", "--dyn-syms", "-W", program], quiet=True).stdout
     if "__stack_chk_fail" not in symbols:
         raise Failure(f"{program} has no stack protector")
     fortified = sorted(set(re.findall(r"\b(__\w+_chk)@", symbols)) - {"__stack_chk_fail"})
