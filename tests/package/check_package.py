@@ -67,9 +67,11 @@ WINDOW_FILES = [
     "share/man/man1/tintrava.1.gz",
     "share/man/de/man1/tintrava.1.gz",
 ]
-# cmake --install brings one copyright and changelog; debhelper one set per package.
+# cmake --install brings one copyright and changelog; debhelper one set per
+# package, and the notes that lintian's remarks on German words are none.
 CMAKE_DOCS = ["share/doc/tintrava/copyright", "share/doc/tintrava/changelog.gz"]
-PACKAGE_DOCS = {package: [f"share/doc/{package}/copyright", f"share/doc/{package}/changelog.gz"]
+PACKAGE_DOCS = {package: [f"share/doc/{package}/copyright", f"share/doc/{package}/changelog.gz",
+                          f"share/lintian/overrides/{package}"]
                 for package in ("tintrava", "tintrava-play")}
 
 # The German manual pages' sections, as man shows them, and what each page
