@@ -9,8 +9,25 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
   fonts-dejavu-core fonts-wine fonts-liberation2
   librsvg2-bin)
 
-# Building the Debian package (dpkg-shlibdeps computes its dependencies).
-PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
+# Building the Debian packages from debian/ (Build-Depends there is in
+# BUILD_PACKAGES) and checking them.
+PACKAGE_PACKAGES=(dpkg-dev debhelper fakeroot file lintian)
+
+# copy_source DIR: the project's files into DIR, without build folders or
+# what git ignores; the package is built from such a copy.
+copy_source() {
+  local dest=$1
+  mkdir -p "$dest"
+  if [ -e "$TOP/.git" ] && command -v git >/dev/null; then
+    (cd "$TOP" && git ls-files -z --cached --others --exclude-standard --deduplicate |
+      while IFS= read -r -d '' f; do
+        [ -e "$f" ] && printf '%s\0' "$f"
+      done | xargs -0 -r cp -a --parents -t "$dest")
+  else
+    (cd "$TOP" && tar -c --exclude='./.git' --exclude='./build' --exclude='./build-*' --exclude='__pycache__' . ) |
+      (cd "$dest" && tar -x)
+  fi
+}
 
 # Install the Debian packages among "$@" that are not installed yet.
 ensure_packages() {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds a MIME database from the program's shared-mime-info file alone and
 checks what the desktop will make of it: *.tintrava is
-application/x-tintrava-sequence, a kind of text/csv, with a German name.
+application/x-tintrava-sequence, a kind of text/csv, with a German name and
+an icon of its own (a text page where the icon theme has none).
 
     check_mime_type.py PATH/io.github.tintrava.Tintrava.xml
 """
@@ -13,6 +14,8 @@ import tempfile
 import xml.etree.ElementTree as ET
 
 TYPE = "application/x-tintrava-sequence"
+# The icon installed under hicolor/*/mimetypes, named after the type.
+ICON = TYPE.replace("/", "-")
 NS = "{http://www.freedesktop.org/standards/shared-mime-info}"
 
 
@@ -37,12 +40,20 @@ def main() -> int:
             globs = [line.strip().split(":") for line in f if not line.startswith("#")]
         with open(os.path.join(tmp, "mime", "subclasses")) as f:
             subclasses = [line.split() for line in f]
+        icons = {}
+        for name in ("icons", "generic-icons"):
+            with open(os.path.join(tmp, "mime", name)) as f:
+                icons[name] = [line.strip().split(":", 1) for line in f if line.strip()]
         tree = ET.parse(os.path.join(tmp, "mime", *TYPE.split("/")) + ".xml")
     faults = []
     if not any(g[1:] == [TYPE, "*.tintrava"] for g in globs):
         faults.append(f"no glob *.tintrava for {TYPE}: {globs}")
     if [TYPE, "text/csv"] not in subclasses:
         faults.append(f"{TYPE} is not a sub-class of text/csv: {subclasses}")
+    if icons["icons"] != [[TYPE, ICON]]:
+        faults.append(f"icon {icons['icons']}, expected [[{TYPE!r}, {ICON!r}]]")
+    if icons["generic-icons"] != [[TYPE, "text-x-generic"]]:
+        faults.append(f"generic icon {icons['generic-icons']}, expected text-x-generic")
     german = [c.text for c in tree.getroot().iter(NS + "comment")
               if c.get("{http://www.w3.org/XML/1998/namespace}lang") == "de"]
     if german != ["Tintrava-Abfolge"]:
