@@ -24,11 +24,13 @@ public:
     // The file dialogs: caption, a start (folder or file, may be empty) and
     // filters as "Name (*.ext);;Name (*)". The chosen path, or empty when
     // cancelled. Saving neither adds an extension nor asks before
-    // overwriting: the caller does both.
+    // overwriting: the caller does both. selectedFilter, when given, names
+    // the filter shown first (empty: the first one) and receives the one
+    // chosen, so that the caller can add its extension.
     virtual std::string openFileName(const std::string &caption, const std::string &start,
                                      const std::string &filters) = 0;
     virtual std::string saveFileName(const std::string &caption, const std::string &start,
-                                     const std::string &filters) = 0;
+                                     const std::string &filters, std::string *selectedFilter) = 0;
     // A hint about the system, not a user error: caption "Tintrava",
     // information icon, one "OK" button.
     virtual void showInformation(const std::string &text) = 0;

@@ -155,9 +155,29 @@ private:
     int m_line = 1;
 };
 
+// An empty line, or a row of empty cells as a spreadsheet writes it (";;").
 bool isBlank(const Record &record)
 {
-    return record.fields.size() == 1 && record.fields[0].empty();
+    for (const std::string &field : record.fields)
+        if (!field.empty())
+            return false;
+    return true;
+}
+
+// Spreadsheets save CSV with commas or in the system's 8-bit code page unless
+// told otherwise; the user needs to know which options to pick.
+constexpr const char *SaveAsAdvice = "Bitte als CSV mit Semikolon als Trennzeichen und UTF-8 speichern.";
+
+// A file whose first line has commas and no semicolons was saved with commas
+// between the fields; the header tells before any field is read.
+bool commaSeparated(std::string_view firstLine)
+{
+    return firstLine.find(',') != std::string_view::npos && firstLine.find(';') == std::string_view::npos;
+}
+
+bool isHeader(const Record &record)
+{
+    return record.fields == std::vector<std::string>{"FarbNr", "Bezeichnung", "Minuten"};
 }
 
 SequenceFileParse refuse(int line, std::string error)
@@ -279,10 +299,11 @@ SequenceFileParse readSequenceFile(std::string_view bytes)
     std::size_t bad = 0;
     if (!validUtf8(bytes, &bad)) {
         const int line = lineOf(bytes, bad);
-        return refuse(line, "Zeile " + intToStr(line) + ": kein gültiger UTF-8-Text");
+        return refuse(line, "Zeile " + intToStr(line) + ": kein gültiger UTF-8-Text. " + SaveAsAdvice);
     }
+    if (commaSeparated(bytes.substr(0, bytes.find_first_of("\r\n"))))
+        return refuse(1, std::string("Zeile 1: die Felder sind durch Kommas getrennt. ") + SaveAsAdvice);
 
-    const std::string_view header = bytes.substr(0, bytes.find_first_of("\r\n"));
     const auto wrongHeader = [] {
         return refuse(1, std::string("Zeile 1: die erste Zeile muss „") + SequenceFileHeader + "“ lauten");
     };
@@ -302,7 +323,8 @@ SequenceFileParse readSequenceFile(std::string_view bytes)
         if (!error.empty())
             return refuse(errorLine, error);
         if (!headerSeen) {
-            if (header != SequenceFileHeader)
+            // Compared as fields: a spreadsheet may quote the header's cells.
+            if (!isHeader(record))
                 return wrongHeader();
             headerSeen = true;
             continue;

@@ -6,7 +6,8 @@
 //     5;Orange;10
 //     13;442 nm;5
 //
-// written with a byte-order mark and CR LF, read with or without either.
+// written with a byte-order mark and CR LF, read with or without either, and
+// with any field in double quotes, the header's too, as spreadsheets save it.
 // A file that breaks any rule is refused whole; the reader says which line and
 // what is wrong, in German, for the error box. Plain C++: the bytes come from
 // and go to the storage layer.

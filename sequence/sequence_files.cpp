@@ -2,7 +2,23 @@
 
 namespace tintrava {
 
-std::string withDefaultExtension(const std::string &path)
+std::string extensionOfFilter(const std::string &filter)
+{
+    return filter == texts::CsvFilter ? CsvFileExtension : SequenceFileExtension;
+}
+
+std::string filterOfPath(const std::string &path)
+{
+    const std::string csv = CsvFileExtension;
+    if (path.size() <= csv.size())
+        return texts::TintravaFilter;
+    std::string tail = path.substr(path.size() - csv.size());
+    for (char &c : tail)
+        c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    return tail == csv ? texts::CsvFilter : texts::TintravaFilter;
+}
+
+std::string withDefaultExtension(const std::string &path, const std::string &extension)
 {
     const std::size_t slash = path.rfind('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -12,8 +28,8 @@ std::string withDefaultExtension(const std::string &path)
     if (dot != std::string::npos && dot > 0 && dot + 1 < name.size())
         return path;
     if (!name.empty() && name.back() == '.')
-        return path + (SequenceFileExtension + 1);
-    return path + SequenceFileExtension;
+        return path + extension.substr(1);
+    return path + extension;
 }
 
 std::string overwriteQuestion(const std::string &path)
@@ -60,7 +76,7 @@ bool SequenceFiles::open(Dialogs &dialogs, const std::string &path)
 
 bool SequenceFiles::openChosen(Dialogs &dialogs)
 {
-    const std::string path = dialogs.openFileName(texts::OpenCaption, m_currentPath, texts::SequenceFilters);
+    const std::string path = dialogs.openFileName(texts::OpenCaption, m_currentPath, texts::OpenFilters);
     if (path.empty())
         return false;
     return open(dialogs, path);
@@ -68,10 +84,12 @@ bool SequenceFiles::openChosen(Dialogs &dialogs)
 
 bool SequenceFiles::saveChosen(Dialogs &dialogs)
 {
-    const std::string chosen = dialogs.saveFileName(texts::SaveCaption, m_currentPath, texts::SequenceFilters);
+    // A sequence opened from a spreadsheet's file is saved as one again.
+    std::string filter = filterOfPath(m_currentPath);
+    const std::string chosen = dialogs.saveFileName(texts::SaveCaption, m_currentPath, texts::SaveFilters, &filter);
     if (chosen.empty())
         return false;
-    const std::string path = withDefaultExtension(chosen);
+    const std::string path = withDefaultExtension(chosen, extensionOfFilter(filter));
     if (m_store.exists(path) && !dialogs.question(overwriteQuestion(path)))
         return false;
     const Rows rows = rowsOfGrid();

@@ -16,8 +16,12 @@ namespace tintrava {
 namespace texts {
 inline constexpr const char *OpenCaption = "Abfolge öffnen";
 inline constexpr const char *SaveCaption = "Abfolge speichern";
-inline constexpr const char *SequenceFilters =
-    "Tintrava-Abfolgen (*.tintrava);;CSV-Dateien (*.csv);;Alle Dateien (*)";
+inline constexpr const char *TintravaFilter = "Tintrava-Abfolge (*.tintrava)";
+// The same content under the name a spreadsheet program opens on a double-click.
+inline constexpr const char *CsvFilter = "CSV (Semikolon) (*.csv)";
+inline constexpr const char *OpenFilters =
+    "Tintrava-Abfolge (*.tintrava);;CSV (Semikolon) (*.csv);;Alle Dateien (*)";
+inline constexpr const char *SaveFilters = "Tintrava-Abfolge (*.tintrava);;CSV (Semikolon) (*.csv)";
 inline constexpr const char *ReplaceUnsaved =
     "Die Abfolge in der Liste wurde nicht gespeichert. Trotzdem ersetzen?";
 inline constexpr const char *NoLastSequence = "Es wurde noch keine letzte Abfolge gespeichert.";
@@ -26,6 +30,7 @@ inline constexpr const char *LastNotSaved = "Die letzte Abfolge konnte nicht ges
 } // namespace texts
 
 inline constexpr const char *SequenceFileExtension = ".tintrava";
+inline constexpr const char *CsvFileExtension = ".csv";
 
 // What a sequence file command needs of the disk.
 class SequenceStore {
@@ -48,8 +53,14 @@ public:
     virtual bool saveLast(const std::vector<SequenceStep> &steps, std::string *errorText = nullptr) = 0;
 };
 
-// path plus ".tintrava" when its file name has no extension.
-std::string withDefaultExtension(const std::string &path);
+// path plus extension (".tintrava" unless given) when its file name has no
+// extension.
+std::string withDefaultExtension(const std::string &path, const std::string &extension = SequenceFileExtension);
+// The extension a name saved with the save dialog's filter gets: ".csv" for
+// the CSV filter, ".tintrava" for any other.
+std::string extensionOfFilter(const std::string &filter);
+// The save dialog's filter for a file name: the CSV one for a ".csv" name.
+std::string filterOfPath(const std::string &path);
 // "Die Datei „path“ gibt es bereits. Soll sie ersetzt werden?"
 std::string overwriteQuestion(const std::string &path);
 
@@ -63,8 +74,9 @@ public:
     bool open(Dialogs &dialogs, const std::string &path);
     // "Abfolge öffnen…": a file dialog, then open().
     bool openChosen(Dialogs &dialogs);
-    // "Abfolge speichern…": a file dialog; ".tintrava" added to a name
-    // without extension; asks before replacing a file. True when saved.
+    // "Abfolge speichern…": a file dialog; the chosen filter's extension
+    // added to a name without extension; asks before replacing a file. True
+    // when saved.
     bool saveChosen(Dialogs &dialogs);
     // "Letzte Abfolge laden".
     bool openLast(Dialogs &dialogs);

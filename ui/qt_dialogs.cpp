@@ -50,7 +50,7 @@ void showBox(const std::string &text, QMessageBox::Icon icon)
 // translation whatever the desktop's dialogs would; the caller asks before
 // replacing a file and adds the extension.
 QString fileDialog(QFileDialog::AcceptMode mode, const std::string &caption, const std::string &start,
-                   const std::string &filters)
+                   const std::string &filters, std::string *selectedFilter = nullptr)
 {
     QFileDialog dialog(boxParent(), QString::fromStdString(caption));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -58,6 +58,8 @@ QString fileDialog(QFileDialog::AcceptMode mode, const std::string &caption, con
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilters(QString::fromStdString(filters).split(QStringLiteral(";;")));
+    if (selectedFilter && !selectedFilter->empty())
+        dialog.selectNameFilter(QString::fromStdString(*selectedFilter));
     const QString startPath = QString::fromStdString(start);
     if (!startPath.isEmpty()) {
         const QFileInfo info(startPath);
@@ -67,6 +69,8 @@ QString fileDialog(QFileDialog::AcceptMode mode, const std::string &caption, con
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
+    if (selectedFilter)
+        *selectedFilter = dialog.selectedNameFilter().toStdString();
     return dialog.selectedFiles().constFirst();
 }
 
@@ -171,9 +175,9 @@ std::string QtDialogs::openFileName(const std::string &caption, const std::strin
 }
 
 std::string QtDialogs::saveFileName(const std::string &caption, const std::string &start,
-                                    const std::string &filters)
+                                    const std::string &filters, std::string *selectedFilter)
 {
-    return fileDialog(QFileDialog::AcceptSave, caption, start, filters).toStdString();
+    return fileDialog(QFileDialog::AcceptSave, caption, start, filters, selectedFilter).toStdString();
 }
 
 } // namespace tintrava

@@ -45,7 +45,7 @@ public:
     std::string openFileName(const std::string &caption, const std::string &start,
                              const std::string &filters) override;
     std::string saveFileName(const std::string &caption, const std::string &start,
-                             const std::string &filters) override;
+                             const std::string &filters, std::string *selectedFilter) override;
     void showInformation(const std::string &text) override;
 
     static constexpr int MaxInputLength = 255;

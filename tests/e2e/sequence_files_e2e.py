@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """End-to-end tests of sequence files in the real program under X: saving
-with Ctrl+S through the real file dialog, a file named on the command line,
-the file commands switched off while a sequence plays, the last sequence kept
-on close, and a bad file refused with the grid left as it was.
+with Ctrl+S through the real file dialog, as CSV too, a file named on the
+command line (a spreadsheet's quoted one too), the file commands switched off
+while a sequence plays, the last sequence kept on close, and a bad file
+refused with the grid left as it was.
 
 What the grid holds is seen through the lamp: steps of 0 minutes play one
 tick each, so starting the sequence shows every step's colour in order.
@@ -25,6 +26,10 @@ MENU_LABEL = (561 + 40 + 10, 344 + 6)
 # Table row 2 (my.conf "2"): Rosa, Türkis, Gelb, then off.
 ROSA_TUERKIS_GELB = ["C:FF69BE", "C:00DCFF", "C:FFC800", "C:000000"]
 ROSA_TUERKIS_GELB_FILE = ("\ufeffFarbNr;Bezeichnung;Minuten\r\n9;Rosa;0\r\n6;Türkis;0\r\n8;Gelb;0\r\n").encode("utf-8")
+
+# As LibreOffice Calc saves it with "quote all text cells": text quoted,
+# numbers bare, LF, no byte-order mark.
+ROSA_TUERKIS_GELB_QUOTED = ('"FarbNr";"Bezeichnung";"Minuten"\n9;"Rosa";0\n6;"Türkis";0\n8;"Gelb";0\n').encode("utf-8")
 
 # Line 4 names colour 14, which does not exist.
 BAD_FILE = "FarbNr;Bezeichnung;Minuten\n5;Orange;0\n2;Grün;0\n14;Rot;0\n".encode("utf-8")
@@ -173,6 +178,44 @@ def case_save_with_ctrl_s(case):
         raise Failure(f"{target} written without the extension")
 
 
+def case_save_as_csv(case):
+    """Ctrl+S, a name typed without extension, the type "CSV (Semikolon)"
+    chosen below it (Tab, Down): the file gets ".csv" and the same content."""
+    p = program(case, conf="3\n").start()
+    wid = p.main_window()
+    click(wid, palette("Orange"))
+    set_minutes(p, wid, 1, 10)
+    focus(wid)
+    xdotool("key", "ctrl+s")
+    dialog = p.window("Abfolge speichern")
+    focus(dialog)
+    target = os.path.join(p.folder, "abfolge")
+    xdotool("type", "--delay", 20, target)
+    xdotool("key", "Tab", "Down", "Return")
+    p.window_gone("Abfolge speichern")
+    saved = target + ".csv"
+    wait_for(f"{saved} to be written", lambda: os.path.exists(saved))
+    with open(saved, "rb") as f:
+        content = f.read()
+    expected = b"\xef\xbb\xbfFarbNr;Bezeichnung;Minuten\r\n5;Orange;10\r\n"
+    if content != expected:
+        raise Failure(f"{saved} holds {content!r}, expected {expected!r}")
+    for other in (target, target + ".tintrava"):
+        if os.path.exists(other):
+            raise Failure(f"{other} written")
+
+
+def case_open_quoted_csv(case):
+    """A file as a spreadsheet saves it with its text quoted, named on the
+    command line: the grid holds its steps."""
+    p = program(case)
+    path = os.path.join(p.folder, "aus calc.csv")
+    with open(path, "wb") as f:
+        f.write(ROSA_TUERKIS_GELB_QUOTED)
+    p.start(path)
+    played(p, "the steps of the quoted file", ROSA_TUERKIS_GELB)
+
+
 def case_open_from_command_line(case):
     """tintrava FILE: after the start-up check the grid holds the file's steps."""
     p = program(case)
@@ -277,6 +320,8 @@ def case_bad_file(case):
 if __name__ == "__main__":
     sys.exit(main({
         "save_with_ctrl_s": case_save_with_ctrl_s,
+        "save_as_csv": case_save_as_csv,
+        "open_quoted_csv": case_open_quoted_csv,
         "open_from_command_line": case_open_from_command_line,
         "file_commands_off_while_playing": case_file_commands_off_while_playing,
         "last_sequence": case_last_sequence,

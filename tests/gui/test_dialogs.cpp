@@ -2,6 +2,7 @@
 // and the poller's own failure reports.
 #include <QtTest>
 
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -30,6 +31,8 @@ private slots:
     void questionBox();
     void fileDialogs_data();
     void fileDialogs();
+    void saveDialogFilter_data();
+    void saveDialogFilter();
     void pollerReportsMissingBox();
     void pollerClosesUnexpectedBox();
     void pollerReportsWrongBox();
@@ -245,11 +248,67 @@ void TestDialogs::fileDialogs()
     QtDialogs dialogs;
     const std::string startPath = (start.isEmpty() ? dir.path() + "/" : dir.filePath(start)).toStdString();
     const std::string filters = "Tintrava-Abfolgen (*.tintrava);;CSV-Dateien (*.csv);;Alle Dateien (*)";
-    const std::string chosen = save ? dialogs.saveFileName(caption.toStdString(), startPath, filters)
+    const std::string chosen = save ? dialogs.saveFileName(caption.toStdString(), startPath, filters, nullptr)
                                     : dialogs.openFileName(caption.toStdString(), startPath, filters);
     // Anything else (Qt's own "replace?" question) would be an unexpected box.
     QVERIFY2(poller.finish(), qPrintable(poller.report()));
     QCOMPARE(QString::fromStdString(chosen), result.isEmpty() ? QString() : dir.filePath(result));
+}
+
+// The save dialog shows the filter asked for and tells which one was chosen.
+void TestDialogs::saveDialogFilter_data()
+{
+    QTest::addColumn<QString>("shownFirst"); // asked for; empty: none
+    QTest::addColumn<QString>("picked");     // chosen in the dialog; empty: left as shown
+    QTest::addColumn<QString>("chosen");
+    const QString tintrava = "Tintrava-Abfolge (*.tintrava)";
+    const QString csv = "CSV (Semikolon) (*.csv)";
+    QTest::newRow("none asked for: the first") << "" << "" << tintrava;
+    QTest::newRow("CSV asked for") << csv << "" << csv;
+    QTest::newRow("CSV picked") << tintrava << csv << csv;
+    QTest::newRow("Tintrava picked over CSV") << csv << tintrava << tintrava;
+}
+
+void TestDialogs::saveDialogFilter()
+{
+    QFETCH(QString, shownFirst);
+    QFETCH(QString, picked);
+    QFETCH(QString, chosen);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString expectedFirst = shownFirst.isEmpty() ? "Tintrava-Abfolge (*.tintrava)" : shownFirst;
+
+    ModalPoller poller;
+    poller.expect(
+        "Abfolge speichern",
+        [&](QWidget *w) {
+            auto *dialog = qobject_cast<QFileDialog *>(w);
+            if (!dialog)
+                return QStringList{"not a file dialog: " + ModalPoller::describe(w)};
+            if (dialog->selectedNameFilter() != expectedFirst)
+                return QStringList{"shows " + dialog->selectedNameFilter()};
+            return QStringList();
+        },
+        [picked](QWidget *w) {
+            auto *dialog = static_cast<QFileDialog *>(w);
+            if (!picked.isEmpty()) {
+                auto *types = dialog->findChild<QComboBox *>("fileTypeCombo");
+                const int index = types->findText(picked);
+                types->setCurrentIndex(index);
+                emit types->activated(index);
+            }
+            auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+            edit->setText("neu");
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+    QtDialogs dialogs;
+    std::string filter = shownFirst.toStdString();
+    const std::string path = dialogs.saveFileName("Abfolge speichern", dir.path().toStdString() + "/",
+                                                  "Tintrava-Abfolge (*.tintrava);;CSV (Semikolon) (*.csv)", &filter);
+    QVERIFY2(poller.finish(), qPrintable(poller.report()));
+    // The extension is the caller's to add.
+    QCOMPARE(QString::fromStdString(path), dir.filePath("neu"));
+    QCOMPARE(QString::fromStdString(filter), chosen);
 }
 
 void TestDialogs::pollerReportsMissingBox()

@@ -68,6 +68,7 @@ private slots:
     void askBeforeReplacing();
     void badFileLeavesGrid();
     void saveAddsExtensionAndAsksBeforeReplacing();
+    void saveAsCsv();
     void failedSaveKeepsOldFile();
     void offWhilePlaying();
     void closeKeepsLastSequence_data();
@@ -139,8 +140,10 @@ void TestSequenceFiles::shortcutsOpenAndSave()
     QCOMPARE(save.size(), size_t(1));
     QCOMPARE(open[0].caption, std::string("Abfolge öffnen"));
     QCOMPARE(save[0].caption, std::string("Abfolge speichern"));
-    for (const auto &box : {open[0], save[0]})
-        QCOMPARE(box.prompt, std::string("Tintrava-Abfolgen (*.tintrava);;CSV-Dateien (*.csv);;Alle Dateien (*)"));
+    QCOMPARE(open[0].prompt,
+             std::string("Tintrava-Abfolge (*.tintrava);;CSV (Semikolon) (*.csv);;Alle Dateien (*)"));
+    QCOMPARE(save[0].prompt, std::string("Tintrava-Abfolge (*.tintrava);;CSV (Semikolon) (*.csv)"));
+    QCOMPARE(save[0].filter, std::string("Tintrava-Abfolge (*.tintrava)"));
     // Saving starts at the file last opened.
     QCOMPARE(save[0].defaultText, path("a.tintrava").toStdString());
     QVERIFY(dialogs().errors().empty());
@@ -279,6 +282,41 @@ void TestSequenceFiles::saveAddsExtensionAndAsksBeforeReplacing()
                                                                               QString::fromStdString(question)}));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
              (QStringList{"abfolge.tintrava", "my.conf"}));
+}
+
+// The CSV filter gives a bare name ".csv" and the same content; a sequence
+// from a ".csv" file is offered as CSV again.
+void TestSequenceFiles::saveAsCsv()
+{
+    const std::string csv = "CSV (Semikolon) (*.csv)";
+    const std::string tintrava = "Tintrava-Abfolge (*.tintrava)";
+    addSteps();
+    dialogs().chooseFile(path("abfolge").toStdString(), csv);
+    form().AbfolgeSpeichern1Click();
+    const QByteArray expected = "\xEF\xBB\xBF" "FarbNr;Bezeichnung;Minuten\r\n1;Rot;1\r\n2;Grün;1\r\n";
+    QCOMPARE(fileContents(path("abfolge.csv")), expected);
+    QVERIFY(!form().sequenceFiles().hasUnsavedSteps());
+
+    // A name typed with its own extension keeps it, whatever the filter.
+    dialogs().chooseFile(path("kopie.tintrava").toStdString());
+    form().AbfolgeSpeichern1Click();
+    QCOMPARE(fileContents(path("kopie.tintrava")), expected);
+
+    writeFile(path("tabelle.CSV"), OrangeAnd442);
+    QVERIFY(form().openSequenceFile(path("tabelle.CSV")));
+    dialogs().chooseFile(path("neu").toStdString());
+    form().AbfolgeSpeichern1Click();
+    QCOMPARE(fileContents(path("neu.csv")), OrangeAnd442);
+
+    const auto saves = dialogs().ofKind(FakeDialogs::Box::SaveFile);
+    QCOMPARE(saves.size(), size_t(3));
+    QCOMPARE(saves[0].filter, tintrava);
+    QCOMPARE(saves[1].filter, csv);
+    QCOMPARE(saves[2].filter, csv);
+    QVERIFY(dialogs().errors().empty());
+    QVERIFY(dialogs().ofKind(FakeDialogs::Box::Question).empty());
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"abfolge.csv", "kopie.tintrava", "my.conf", "neu.csv", "tabelle.CSV"}));
 }
 
 void TestSequenceFiles::failedSaveKeepsOldFile()

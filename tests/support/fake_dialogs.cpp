@@ -79,9 +79,9 @@ std::vector<FakeDialogs::Box> FakeDialogs::inputs() const
     return out;
 }
 
-void FakeDialogs::chooseFile(const std::string &path)
+void FakeDialogs::chooseFile(const std::string &path, const std::string &filter)
 {
-    m_files.push_back(path);
+    m_files.push_back({path, filter});
 }
 
 void FakeDialogs::answerQuestion(bool yes)
@@ -105,14 +105,15 @@ bool FakeDialogs::question(const std::string &text)
 
 namespace {
 
-std::string scriptedFile(std::deque<std::string> &files, std::vector<FakeDialogs::Box> &shown,
-                         FakeDialogs::Box box)
+template <typename File>
+std::string scriptedFile(std::deque<File> &files, std::vector<FakeDialogs::Box> &shown, FakeDialogs::Box box)
 {
     if (files.empty()) {
         const std::string message = "unexpected file dialog \"" + box.caption + "\"";
         QTest::qFail(message.c_str(), __FILE__, __LINE__);
     } else {
-        box.text = files.front();
+        box.text = files.front().path;
+        box.chosenFilter = files.front().filter.empty() ? box.filter : files.front().filter;
         files.pop_front();
     }
     shown.push_back(box);
@@ -128,9 +129,15 @@ std::string FakeDialogs::openFileName(const std::string &caption, const std::str
 }
 
 std::string FakeDialogs::saveFileName(const std::string &caption, const std::string &start,
-                                      const std::string &filters)
+                                      const std::string &filters, std::string *selectedFilter)
 {
-    return scriptedFile(m_files, m_shown, Box{Box::SaveFile, caption, filters, start, {}});
+    Box box{Box::SaveFile, caption, filters, start, {}};
+    // As the real dialog: the filter asked for, else the first.
+    box.filter = selectedFilter && !selectedFilter->empty() ? *selectedFilter : filters.substr(0, filters.find(";;"));
+    const std::string path = scriptedFile(m_files, m_shown, box);
+    if (selectedFilter && !path.empty())
+        *selectedFilter = m_shown.back().chosenFilter;
+    return path;
 }
 
 std::vector<FakeDialogs::Box> FakeDialogs::ofKind(Box::Kind kind) const

@@ -17,14 +17,17 @@ public:
         std::string defaultText; // Input; OpenFile, SaveFile: the start
         std::string text;        // Message/Error/Question/Information: the text; Input, OpenFile, SaveFile: what was returned
         bool yes = false;        // Question: the answer
+        std::string filter{};       // SaveFile: the filter shown first
+        std::string chosenFilter{}; // SaveFile: the filter returned
     };
 
     // The next input box is answered with text, as if typed and confirmed.
     void answer(const std::string &text);
     // The next input box is cancelled: it returns its default text.
     void cancel();
-    // The next file dialog returns path (empty: cancelled).
-    void chooseFile(const std::string &path);
+    // The next file dialog returns path (empty: cancelled); a save dialog
+    // with filter chosen, or the one it showed first when filter is empty.
+    void chooseFile(const std::string &path, const std::string &filter = {});
     // The next question is answered "Ja" (true) or "Nein".
     void answerQuestion(bool yes);
 
@@ -36,7 +39,7 @@ public:
     std::string openFileName(const std::string &caption, const std::string &start,
                              const std::string &filters) override;
     std::string saveFileName(const std::string &caption, const std::string &start,
-                             const std::string &filters) override;
+                             const std::string &filters, std::string *selectedFilter) override;
     void showInformation(const std::string &text) override;
 
     const std::vector<Box> &shown() const { return m_shown; }
@@ -51,7 +54,11 @@ public:
 
 private:
     std::deque<std::optional<std::string>> m_script; // nullopt: cancel
-    std::deque<std::string> m_files;
+    struct File {
+        std::string path;
+        std::string filter;
+    };
+    std::deque<File> m_files;
     std::deque<bool> m_questions;
     std::vector<Box> m_shown;
 };

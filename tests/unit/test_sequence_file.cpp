@@ -84,6 +84,20 @@ private slots:
         QTest::newRow("quoted fields") << QByteArray("FarbNr;Bezeichnung;Minuten\n\"13\";\"550 nm\";\"5\"\n")
                                        << "13|550 nm|5";
         QTest::newRow("header only") << QByteArray("FarbNr;Bezeichnung;Minuten\r\n") << "";
+        // What LibreOffice Calc writes with "quote all text cells": text quoted,
+        // numbers bare, LF; Excel's "CSV UTF-8" has a BOM and CR LF.
+        QTest::newRow("text cells quoted, LF")
+            << QByteArray("\"FarbNr\";\"Bezeichnung\";\"Minuten\"\n5;\"Orange\";10\n13;\"442 nm\";5\n")
+            << "5|Orange|10, 13|442 nm|5";
+        QTest::newRow("text cells quoted, BOM, CR LF")
+            << QByteArray("\xEF\xBB\xBF\"FarbNr\";\"Bezeichnung\";\"Minuten\"\r\n6;\"Türkis\";3\r\n")
+            << "6|Türkis|3";
+        QTest::newRow("every field quoted")
+            << QByteArray("\"FarbNr\";\"Bezeichnung\";\"Minuten\"\r\n\"5\";\"Orange\";\"10\"\r\n") << "5|Orange|10";
+        QTest::newRow("some header fields quoted")
+            << QByteArray("FarbNr;\"Bezeichnung\";Minuten\n1;Rot;1\n") << "1|Rot|1";
+        QTest::newRow("empty rows at the end") << QByteArray("FarbNr;Bezeichnung;Minuten\n1;Rot;2\n;;\n\"\";;\n")
+                                               << "1|Rot|2";
     }
     void accepted()
     {
@@ -135,8 +149,26 @@ private slots:
         QTest::newRow("minutes 2147483648") << h + "1;Rot;2147483648\r\n" << 2
                                             << "Zeile 2: ungültige Minutenzahl „2147483648“";
         QTest::newRow("minutes empty") << h + "1;Rot;\r\n" << 2 << "Zeile 2: ungültige Minutenzahl „“";
-        QTest::newRow("invalid UTF-8") << h + "1;Rot;1\r\n4;Wei\xDF;1\r\n" << 3 << "Zeile 3: kein gültiger UTF-8-Text";
-        QTest::newRow("overlong UTF-8") << h + "1;\xC0\xAF;1\r\n" << 2 << "Zeile 2: kein gültiger UTF-8-Text";
+        const QString advice = " Bitte als CSV mit Semikolon als Trennzeichen und UTF-8 speichern.";
+        QTest::newRow("invalid UTF-8") << h + "1;Rot;1\r\n4;Wei\xDF;1\r\n" << 3
+                                       << "Zeile 3: kein gültiger UTF-8-Text." + advice;
+        QTest::newRow("overlong UTF-8") << h + "1;\xC0\xAF;1\r\n" << 2 << "Zeile 2: kein gültiger UTF-8-Text." + advice;
+        QTest::newRow("Windows-1252") << h + "6;T\xFCrkis;1\r\n" << 2 << "Zeile 2: kein gültiger UTF-8-Text." + advice;
+        QTest::newRow("comma-separated") << QByteArray("FarbNr,Bezeichnung,Minuten\r\n5,Orange,10\r\n") << 1
+                                         << "Zeile 1: die Felder sind durch Kommas getrennt." + advice;
+        QTest::newRow("comma-separated, text quoted")
+            << QByteArray("\xEF\xBB\xBF\"FarbNr\",\"Bezeichnung\",\"Minuten\"\n5,\"Orange\",10\n") << 1
+            << "Zeile 1: die Felder sind durch Kommas getrennt." + advice;
+        QTest::newRow("header as one quoted field") << QByteArray("\"FarbNr;Bezeichnung;Minuten\"\r\n1;Rot;1\r\n") << 1
+                                                    << "Zeile 1: die erste Zeile muss „FarbNr;Bezeichnung;Minuten“ lauten";
+        QTest::newRow("header with a fourth field") << QByteArray("FarbNr;Bezeichnung;Minuten;\r\n1;Rot;1\r\n") << 1
+                                                    << "Zeile 1: die erste Zeile muss „FarbNr;Bezeichnung;Minuten“ lauten";
+        QTest::newRow("header quote not closed") << QByteArray("\"FarbNr;Bezeichnung;Minuten\r\n1;Rot;1\r\n") << 1
+                                                 << "Zeile 1: Anführungszeichen nicht geschlossen";
+        QTest::newRow("comma in a name is no comma file")
+            << QByteArray("FarbNr;Bezeichnung;Minuten\r\n13;500,5 nm;1\r\n") << 2
+            << "Zeile 2: ungültige Wellenlängen-Angabe „500,5 nm“ (erwartet: 390 bis 750 gefolgt von „ nm“)";
+        QTest::newRow("empty row inside") << h + ";;\r\n1;Rot;1\r\n" << 2 << "Zeile 2: unbekannte Farbnummer „“";
         QTest::newRow("unclosed quote") << h + "1;\"Rot;1\r\n" << 2 << "Zeile 2: Anführungszeichen nicht geschlossen";
         QTest::newRow("quote inside a field") << h + "1;R\"ot;1\r\n" << 2 << "Zeile 2: Anführungszeichen mitten im Feld";
         QTest::newRow("text after a closing quote") << h + "1;\"Rot\"x;1\r\n" << 2

@@ -183,6 +183,49 @@ private slots:
         QCOMPARE(QString::fromStdString(tintrava::withDefaultExtension(typed.toStdString())), saved);
     }
 
+    // The save dialog's filter decides the extension of a bare name, and a
+    // file's name decides which filter the dialog shows first.
+    void extensionOfTheFilter_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("saved");
+        const QString csv = "CSV (Semikolon) (*.csv)";
+        const QString tintrava = "Tintrava-Abfolge (*.tintrava)";
+        QTest::newRow("CSV, no extension") << "/a/abfolge" << csv << "/a/abfolge.csv";
+        QTest::newRow("CSV, trailing dot") << "/a/abfolge." << csv << "/a/abfolge.csv";
+        QTest::newRow("CSV, tintrava typed") << "/a/abfolge.tintrava" << csv << "/a/abfolge.tintrava";
+        QTest::newRow("Tintrava, no extension") << "/a/abfolge" << tintrava << "/a/abfolge.tintrava";
+        QTest::newRow("Tintrava, csv typed") << "/a/abfolge.csv" << tintrava << "/a/abfolge.csv";
+        QTest::newRow("no filter") << "/a/abfolge" << "" << "/a/abfolge.tintrava";
+    }
+    void extensionOfTheFilter()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, filter);
+        QFETCH(QString, saved);
+        const std::string extension = tintrava::extensionOfFilter(filter.toStdString());
+        QCOMPARE(QString::fromStdString(tintrava::withDefaultExtension(typed.toStdString(), extension)), saved);
+    }
+
+    void filterOfAPath_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("filter");
+        QTest::newRow("csv") << "/a/abfolge.csv" << "CSV (Semikolon) (*.csv)";
+        QTest::newRow("CSV in capitals") << "/a/ABFOLGE.CSV" << "CSV (Semikolon) (*.csv)";
+        QTest::newRow("tintrava") << "/a/abfolge.tintrava" << "Tintrava-Abfolge (*.tintrava)";
+        QTest::newRow("other") << "/a/abfolge.txt" << "Tintrava-Abfolge (*.tintrava)";
+        QTest::newRow("a name csv without dot") << "/a/csv" << "Tintrava-Abfolge (*.tintrava)";
+        QTest::newRow("none yet") << "" << "Tintrava-Abfolge (*.tintrava)";
+    }
+    void filterOfAPath()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, filter);
+        QCOMPARE(QString::fromStdString(tintrava::filterOfPath(path.toStdString())), filter);
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
