@@ -312,6 +312,15 @@ void TStringGrid::selectionChanged(const QItemSelection &selected, const QItemSe
 void TStringGrid::focusInEvent(QFocusEvent *event)
 {
     QTableWidget::focusInEvent(event);
-    if (QAccessible::isActive() && currentRow() >= accessibleHeaderRows())
-        announceCell(this, QAccessible::Focus, currentRow(), std::max(currentColumn(), 0));
+    if (!QAccessible::isActive())
+        return;
+    // After the grid's own focus event, which Qt sends once this returns: the
+    // reader then moves on from the table to its current step.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (hasFocus() && currentRow() >= accessibleHeaderRows())
+                announceCell(this, QAccessible::Focus, currentRow(), std::max(currentColumn(), 0));
+        },
+        Qt::QueuedConnection);
 }
