@@ -220,6 +220,8 @@ TForm1::TForm1(QWidget *parent)
                           [this](const std::string &t) { Label9->setText(QString::fromStdString(t)); },
                       });
 
+    Notice = new tintrava::SpokenNotice(this);
+
     setupKeyboard();
 
     if (QScreen *screen = QGuiApplication::primaryScreen())
@@ -370,30 +372,79 @@ void TForm1::Panel5Click()
         addcolor(number);
 }
 
+namespace {
+
+QString stepsText(int steps)
+{
+    return steps == 1 ? QStringLiteral("1 Schritt") : QStringLiteral("%1 Schritte").arg(steps);
+}
+
+QString minutesText(const std::string &minutes)
+{
+    const QString value = QString::fromStdString(minutes);
+    return value == QLatin1String("1") ? QStringLiteral("1 Minute") : QStringLiteral("%1 Minuten").arg(value);
+}
+
+} // namespace
+
+int TForm1::stepCount() const
+{
+    return StringGrid1->fixedRows() > 0 ? StringGrid1->rowCount() - StringGrid1->fixedRows() : 0;
+}
+
+// Edits are confirmed in speech: the keyboard stays where it is, so a screen
+// reader would otherwise say nothing about what happened in the list.
 void TForm1::addcolor(int number)
 {
     const TPanel *panel = paletteEntry(number);
+    const int before = stepCount();
     tintrava::addcolor(*StringGrid1, dialogs(), number, panel ? panel->caption().toStdString() : std::string());
+    if (stepCount() > before) {
+        const QString name = QString::fromStdString(StringGrid1->cell(1, StringGrid1->rowCount() - 1));
+        Notice->say(QStringLiteral("%1 hinzugefügt, %2").arg(name, stepsText(stepCount())));
+    }
 }
 
 void TForm1::Button1Click()
 {
+    const int before = stepCount();
+    const QString name = QString::fromStdString(StringGrid1->cell(1, StringGrid1->selectedRow()));
     tintrava::deleteSelectedStep(*StringGrid1, dialogs());
+    if (stepCount() < before)
+        Notice->say(QStringLiteral("%1 gelöscht, %2").arg(name, stepsText(stepCount())));
+}
+
+void TForm1::confirmMinutes(int row, const std::string &before)
+{
+    if (row < StringGrid1->fixedRows() || row >= StringGrid1->rowCount() || StringGrid1->fixedRows() == 0)
+        return;
+    const std::string after = StringGrid1->cell(2, row);
+    if (after != before)
+        Notice->say(QStringLiteral("%1: %2").arg(QString::fromStdString(StringGrid1->cell(1, row)), minutesText(after)));
 }
 
 void TForm1::Button2Click()
 {
+    const int row = StringGrid1->selectedRow();
+    const std::string before = StringGrid1->cell(2, row);
     tintrava::minutesPlus(*StringGrid1);
+    confirmMinutes(row, before);
 }
 
 void TForm1::Button3Click()
 {
+    const int row = StringGrid1->selectedRow();
+    const std::string before = StringGrid1->cell(2, row);
     tintrava::minutesMinus(*StringGrid1);
+    confirmMinutes(row, before);
 }
 
 void TForm1::StringGrid1DblClick()
 {
+    const int row = StringGrid1->selectedRow();
+    const std::string before = StringGrid1->cell(2, row);
     tintrava::editMinutes(*StringGrid1, dialogs());
+    confirmMinutes(row, before);
 }
 
 void TForm1::Button5Click()
@@ -503,7 +554,11 @@ void TForm1::Timer2Timer()
 
 void TForm1::getusbdev()
 {
+    const int before = ComboBox1->currentIndex();
     ComboBox1->setCurrentIndex(tintrava::getusbdev(Lamp) ? 1 : 0);
+    // Plugging or unplugging the lamp is heard wherever the keyboard is.
+    if (ComboBox1->currentIndex() != before)
+        Notice->say(QStringLiteral("Verbindung: %1").arg(ComboBox1->currentText()));
     showLinkProblem();
 }
 

@@ -28,6 +28,7 @@ class TForm2;
 
 namespace tintrava {
 class Dialogs;
+class SpokenNotice;
 class DiskSequenceStore;
 class LampCommander;
 class LampHold;
@@ -132,6 +133,8 @@ public:
     QAction *Harwareanpassen1;
     QAction *AbfolgeOeffnen1, *AbfolgeSpeichern1, *LetzteAbfolgeLaden1;
     QTimer *Timer1, *Timer2;
+    // Confirms edits and connection changes to screen reader users.
+    tintrava::SpokenNotice *Notice;
     // F5 starts, Escape stops while playing, the menu key opens PopupMenu1.
     QShortcut *StartShortcut, *CancelShortcut, *MenuShortcut, *MenuShortcut2;
 
@@ -204,6 +207,10 @@ private:
     // Says once on standard error that the lamp cannot be guarded.
     void reportUnguardedLamp();
     void openHandedFiles();
+    // The number of steps in the grid (its rows below the header).
+    int stepCount() const;
+    // After an edit of the selected step's minutes: its new value, when it changed.
+    void confirmMinutes(int row, const std::string &before);
 
     std::vector<PaletteEntry> m_palette;
     std::unique_ptr<tintrava::LampCommander> m_commander;

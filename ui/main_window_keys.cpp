@@ -4,6 +4,7 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -68,6 +69,42 @@ protected:
     }
 };
 
+// Turns the window's keyboard cues on at its first key press: Tab, an arrow,
+// Space, Enter, a shortcut. Ctrl or Shift alone (held for a click, say) do
+// not count.
+class KeyboardCueWatcher : public QObject {
+public:
+    explicit KeyboardCueWatcher(QWidget *window)
+        : QObject(window), m_window(window)
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+            return false;
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (!widget || widget->window() != m_window || TPanel::keyboardCues(m_window))
+            return false;
+        switch (static_cast<QKeyEvent *>(event)->key()) {
+        case Qt::Key_Control:
+        case Qt::Key_Shift:
+        case Qt::Key_Meta:
+        case Qt::Key_Super_L:
+        case Qt::Key_Super_R:
+            return false;
+        default:
+            TPanel::showKeyboardCues(m_window);
+            return false;
+        }
+    }
+
+private:
+    QWidget *m_window;
+};
+
 } // namespace
 
 QList<QWidget *> TForm1::focusOrder() const
@@ -86,6 +123,8 @@ void TForm1::setupKeyboard()
     for (const PaletteEntry &entry : m_palette)
         entries << entry.panel;
     new PaletteArrowKeys(entries, this);
+
+    new KeyboardCueWatcher(this);
 
     auto *enter = new EnterClicksButton(this);
     for (QPushButton *button : {Button1, Button2, Button3, Button5, Button4})

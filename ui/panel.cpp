@@ -9,6 +9,25 @@
 const QColor TPanel::FocusFrameOuter = QColor(0, 0, 0);
 const QColor TPanel::FocusFrameInner = QColor(255, 255, 255);
 
+namespace {
+const char *const KeyboardCuesProperty = "tintravaKeyboardCues";
+}
+
+bool TPanel::keyboardCues(const QWidget *window)
+{
+    return window && window->property(KeyboardCuesProperty).toBool();
+}
+
+void TPanel::showKeyboardCues(QWidget *window)
+{
+    if (!window || keyboardCues(window))
+        return;
+    window->setProperty(KeyboardCuesProperty, true);
+    // Only the focused entry draws anything new.
+    if (auto *panel = qobject_cast<TPanel *>(window->focusWidget()))
+        panel->update();
+}
+
 TPanel::TPanel(const QString &caption, QWidget *parent)
     : QLabel(caption, parent)
 {
@@ -132,7 +151,7 @@ void TPanel::focusOutEvent(QFocusEvent *event)
 void TPanel::paintEvent(QPaintEvent *event)
 {
     QLabel::paintEvent(event);
-    if (!m_keyboardButton || !hasFocus())
+    if (!m_keyboardButton || !hasFocus() || !keyboardCues(window()))
         return;
     QPainter painter(this);
     const QRect outer = rect().adjusted(FocusFrameInset, FocusFrameInset, -FocusFrameInset - 1,

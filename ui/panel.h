@@ -17,8 +17,9 @@ public:
 
     // A panel that acts as a button for the keyboard too: it takes the focus
     // by Tab (never by a click, so the mouse works as before), Space and Enter
-    // click it, and it shows a focus frame while it has the focus. Screen
-    // readers see it as a push button (see ui/accessibility.h).
+    // click it, and it shows a focus frame while it has the focus once the
+    // keyboard cues of its window are on. Screen readers see it as a push
+    // button (see ui/accessibility.h).
     void setKeyboardButton(bool on);
     bool isKeyboardButton() const { return m_keyboardButton; }
     // A short description for screen readers of what a click does.
@@ -30,6 +31,12 @@ public:
     static constexpr int FocusFrameInset = 3;
     static const QColor FocusFrameOuter;
     static const QColor FocusFrameInner;
+
+    // Keyboard cues, as Windows has them: a window shows focus frames only
+    // once its keyboard has been used, so that somebody working with the
+    // mouse alone never sees one. Once on, they stay on for the window.
+    static bool keyboardCues(const QWidget *window);
+    static void showKeyboardCues(QWidget *window);
 
 public slots:
     // What a left click does; used by the keyboard and by screen readers.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QAccessible>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -258,4 +259,68 @@ void TStringGrid::keyPressEvent(QKeyEvent *event)
 // and the selection moves only by the keys above, the mouse and the rules.
 void TStringGrid::keyboardSearch(const QString &)
 {
+}
+
+int TStringGrid::accessibleHeaderRows() const
+{
+    return std::min(std::max(m_fixedRows, 1), rowCount());
+}
+
+int TStringGrid::accessibleChildIndex(int row, int col) const
+{
+    const int header = accessibleHeaderRows();
+    if (row < header)
+        return (rowCount() - header + row) * columnCount() + col;
+    return (row - header) * columnCount() + col;
+}
+
+namespace {
+
+void announceCell(TStringGrid *grid, QAccessible::Event type, int row, int col)
+{
+    if (row < 0 || row >= grid->rowCount() || col < 0 || col >= grid->columnCount())
+        return;
+    QAccessibleEvent event(grid, type);
+    event.setChild(grid->accessibleChildIndex(row, col));
+    QAccessible::updateAccessibility(&event);
+}
+
+} // namespace
+
+// The table view tells screen readers of its cells by its own numbering,
+// which counts the header row as a step, and reports the current cell as
+// focused even while the keyboard is elsewhere; a reader would then follow
+// every added step into the grid. The grid speaks for itself instead.
+void TStringGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QAbstractItemView::currentChanged(current, previous);
+    if (QAccessible::isActive() && hasFocus() && current.isValid() && current.row() >= accessibleHeaderRows())
+        announceCell(this, QAccessible::Focus, current.row(), current.column());
+}
+
+void TStringGrid::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected)
+{
+    QAbstractItemView::selectionChanged(selected, deselected);
+    if (!QAccessible::isActive())
+        return;
+    for (const QModelIndex &index : deselected.indexes())
+        announceCell(this, QAccessible::SelectionRemove, index.row(), index.column());
+    for (const QModelIndex &index : selected.indexes())
+        announceCell(this, QAccessible::SelectionAdd, index.row(), index.column());
+}
+
+void TStringGrid::focusInEvent(QFocusEvent *event)
+{
+    QTableWidget::focusInEvent(event);
+    if (!QAccessible::isActive())
+        return;
+    // After the grid's own focus event, which Qt sends once this returns: the
+    // reader then moves on from the table to its current step.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (hasFocus() && currentRow() >= accessibleHeaderRows())
+                announceCell(this, QAccessible::Focus, currentRow(), std::max(currentColumn(), 0));
+        },
+        Qt::QueuedConnection);
 }

@@ -39,7 +39,17 @@ public:
     // rows that can be selected; false for any other key.
     bool moveSelectionByKey(int key);
 
+    // For screen readers: row 0 always holds the column titles, so it is the
+    // header whether or not it is fixed yet; the steps follow it. A cell's
+    // index among the children of the grid's accessible table: the steps'
+    // cells row by row, then the header's.
+    int accessibleHeaderRows() const;
+    int accessibleChildIndex(int row, int col) const;
+
 protected:
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
+    void focusInEvent(QFocusEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyboardSearch(const QString &search) override;

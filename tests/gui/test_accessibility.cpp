@@ -84,6 +84,8 @@ private slots:
     void mainWindow();
     void otherPanelsStayText();
     void grid();
+    void notices_data();
+    void notices();
     void indicator();
     void playing();
 
@@ -220,34 +222,176 @@ void TestAccessibility::grid()
     QAccessibleTableInterface *table = iface->tableInterface();
     QVERIFY(table);
     QCOMPARE(table->columnCount(), 3);
+    // No steps: an empty table; the header row is no row of it.
+    QCOMPARE(table->rowCount(), 0);
+    QVERIFY(!table->cellAt(0, 0));
     const QStringList headers = {"FarbNr", "Bezeichnung", "Minuten"};
-    for (int c = 0; c < 3; ++c) {
+    for (int c = 0; c < 3; ++c)
         QCOMPARE(table->columnDescription(c), headers[c]);
-        QAccessibleInterface *cell = table->cellAt(0, c);
-        QVERIFY(cell && cell->tableCellInterface());
-        const QList<QAccessibleInterface *> header = cell->tableCellInterface()->columnHeaderCells();
-        QCOMPARE(header.size(), 1);
-        QCOMPARE(header[0]->text(QAccessible::Name), headers[c]);
-    }
     // The header stays hidden: the grid looks as before.
     QVERIFY(!f.StringGrid1->horizontalHeader()->isVisible());
 
+    f.Panel8->setFocus(Qt::TabFocusReason);
+    recorded().clear();
     f.addcolor(4);
     f.addcolor(1);
     f.addcolor(2);
-    QCOMPARE(table->rowCount(), 4);
-    QCOMPARE(table->cellAt(2, 1)->text(QAccessible::Name), QString("Rot"));
-    QCOMPARE(table->selectedRows(), QList<int>{1});
-    recorded().clear();
+    // The rows as the user counts them: the first step is row 0 of three.
+    QCOMPARE(table->rowCount(), 3);
+    QCOMPARE(table->cellAt(0, 1)->text(QAccessible::Name), QString("Weiß"));
+    QCOMPARE(table->cellAt(1, 1)->text(QAccessible::Name), QString("Rot"));
+    QVERIFY(!table->cellAt(3, 0));
+    for (int c = 0; c < 3; ++c) {
+        QAccessibleInterface *cell = table->cellAt(0, c);
+        QVERIFY(cell && cell->tableCellInterface());
+        QCOMPARE(cell->role(), QAccessible::Cell);
+        QCOMPARE(cell->tableCellInterface()->rowIndex(), 0);
+        QCOMPARE(cell->tableCellInterface()->columnIndex(), c);
+        const QList<QAccessibleInterface *> header = cell->tableCellInterface()->columnHeaderCells();
+        QCOMPARE(header.size(), 1);
+        QCOMPARE(header[0]->role(), QAccessible::ColumnHeader);
+        QCOMPARE(header[0]->text(QAccessible::Name), headers[c]);
+        QVERIFY(!header[0]->tableCellInterface());
+    }
+    // Children and their indexes agree, header cells included, each once.
+    QCOMPARE(iface->childCount(), 12);
+    QSet<QAccessibleInterface *> children;
+    for (int i = 0; i < iface->childCount(); ++i) {
+        QAccessibleInterface *child = iface->child(i);
+        QVERIFY(child);
+        QCOMPARE(iface->indexOfChild(child), i);
+        QCOMPARE(child->parent(), iface);
+        children.insert(child);
+    }
+    QCOMPARE(children.size(), 12);
+    QCOMPARE(iface->child(0), table->cellAt(0, 0));
+    QCOMPARE(table->selectedRows(), QList<int>{0});
+
+    // The keyboard stayed on the palette: no cell has or announced the focus.
+    QVERIFY(f.Panel8->hasFocus());
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            QVERIFY(!table->cellAt(r, c)->state().focused);
+    QVERIFY(!iface->focusChild());
+    CHECK_EVENTS(countEvents(f.StringGrid1, QAccessible::Focus) == 0);
+
     f.StringGrid1->setFocus(Qt::TabFocusReason);
+    QVERIFY(table->cellAt(0, 0)->state().focused);
+    QCOMPARE(iface->focusChild(), table->cellAt(0, 0));
+    recorded().clear();
     QTest::keyClick(f.StringGrid1, Qt::Key_End);
-    QCOMPARE(table->selectedRows(), QList<int>{3});
+    QCOMPARE(table->selectedRows(), QList<int>{2});
     QCOMPARE(table->selectedRowCount(), 1);
-    QVERIFY(table->cellAt(3, 0)->state().selected);
-    QVERIFY(!table->cellAt(1, 0)->state().selected);
-    // The move is announced.
-    CHECK_EVENTS(countEvents(f.StringGrid1, QAccessible::SelectionAdd)
-                     + countEvents(f.StringGrid1, QAccessible::Selection) > 0);
+    QVERIFY(table->cellAt(2, 0)->state().selected);
+    QVERIFY(table->cellAt(2, 0)->state().focused);
+    QVERIFY(!table->cellAt(0, 0)->state().selected);
+    QVERIFY(!table->cellAt(0, 0)->state().focused);
+    // The move is announced on the cell the table reports.
+    CHECK_EVENTS(countEvents(f.StringGrid1, QAccessible::SelectionAdd) > 0);
+    CHECK_EVENTS(countEvents(f.StringGrid1, QAccessible::Focus) == 1);
+    QCOMPARE(iface->child(f.StringGrid1->accessibleChildIndex(3, 0)), table->cellAt(2, 0));
+
+    // A screen reader choosing a row picks a step, never the header.
+    QVERIFY(table->selectRow(1));
+    QCOMPARE(f.grid().selectedRow(), 2);
+    QVERIFY(!table->selectRow(3));
+    QVERIFY(!table->selectRow(-1));
+
+    // Deleting steps leaves no cell for places that are gone.
+    QAccessibleInterface *last = table->cellAt(2, 1);
+    QTest::keyClick(f.StringGrid1, Qt::Key_End);
+    QTest::keyClick(f.StringGrid1, Qt::Key_Delete);
+    QCOMPARE(table->rowCount(), 2);
+    QVERIFY(!table->cellAt(2, 1));
+    QVERIFY(last != table->cellAt(1, 1) || last->isValid());
+}
+
+void TestAccessibility::notices_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("first colour") << "add Weiß" << "Weiß hinzugefügt, 1 Schritt";
+    QTest::newRow("third colour") << "add Weiß, Rot, Grün" << "Grün hinzugefügt, 3 Schritte";
+    QTest::newRow("wavelength") << "add 550" << "550 nm hinzugefügt, 1 Schritt";
+    QTest::newRow("wavelength cancelled") << "add cancelled wavelength" << "";
+    QTest::newRow("row deleted") << "delete Rot" << "Rot gelöscht, 1 Schritt";
+    QTest::newRow("last row deleted") << "delete only step" << "Weiß gelöscht, 0 Schritte";
+    QTest::newRow("nothing to delete") << "delete nothing" << "";
+    QTest::newRow("minutes +") << "minutes +" << "Rot: 2 Minuten";
+    QTest::newRow("minutes -") << "minutes - from 2" << "Rot: 1 Minute";
+    QTest::newRow("minutes - at 1") << "minutes - at 1" << "";
+    QTest::newRow("time set") << "time 0" << "Rot: 0 Minuten";
+    QTest::newRow("time unchanged") << "time cancelled" << "";
+}
+
+// Every edit is confirmed by a notice that appears with the text to say; a
+// cancelled or impossible edit says nothing.
+void TestAccessibility::notices()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, said);
+    TForm1 &f = form();
+    QVERIFY(f.Notice);
+    QAccessibleInterface *notice = QAccessible::queryAccessibleInterface(f.Notice);
+    QVERIFY(notice);
+    QCOMPARE(notice->role(), QAccessible::Notification);
+    QVERIFY(!f.Notice->isVisible() || f.Notice->size().isEmpty());
+
+    auto &dialogs = *m_window.dialogs;
+    QString before = f.Notice->text();
+    recorded().clear();
+    if (action == "add Weiß") {
+        f.Panel8->click();
+    } else if (action == "add Weiß, Rot, Grün") {
+        f.addcolor(4), f.addcolor(1), f.addcolor(2);
+    } else if (action == "add 550") {
+        dialogs.answer("550");
+        f.Panel16->click();
+    } else if (action == "add cancelled wavelength") {
+        dialogs.cancel();
+        f.Panel16->click();
+    } else if (action == "delete Rot") {
+        f.addcolor(4), f.addcolor(1);
+        f.grid().setSelectedRow(2);
+    } else if (action == "delete only step") {
+        f.addcolor(4);
+    } else if (action == "delete nothing") {
+        // The grid is empty.
+    } else {
+        f.addcolor(1);
+        if (action == "minutes - from 2") {
+            f.Button2->click();
+        } else if (action == "time 0") {
+            dialogs.answer("0");
+        } else if (action == "time cancelled") {
+            dialogs.cancel();
+        }
+    }
+    if (!action.startsWith("add")) {
+        recorded().clear();
+        before = f.Notice->text();
+    }
+    if (action.startsWith("delete"))
+        f.Button1->click();
+    else if (action == "minutes +")
+        f.Button2->click();
+    else if (action.startsWith("minutes -"))
+        f.Button3->click();
+    else if (action.startsWith("time"))
+        f.StringGrid1DblClick();
+
+    if (said.isEmpty()) {
+        QCOMPARE(f.Notice->text(), before);
+        CHECK_EVENTS(countEvents(f.Notice, QAccessible::ObjectShow) == 0);
+        return;
+    }
+    QCOMPARE(f.Notice->text(), said);
+    QCOMPARE(notice->text(QAccessible::Name), said);
+    // What a screen reader announces: the notice appearing.
+    CHECK_EVENTS(countEvents(f.Notice, QAccessible::ObjectShow) >= 1);
+    // Nothing of it on the screen, and never the keyboard's.
+    QVERIFY(f.Notice->size().isEmpty());
+    QCOMPARE(f.Notice->focusPolicy(), Qt::NoFocus);
 }
 
 void TestAccessibility::indicator()

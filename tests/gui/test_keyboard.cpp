@@ -230,6 +230,15 @@ void TestKeyboard::focusFrame()
     const QImage before = p->grab().toImage();
     p->setFocus(Qt::TabFocusReason);
     QVERIFY(p->hasFocus());
+    // Like Windows' keyboard cues: no frame before the keyboard is used in the
+    // window, so that a mouse user never sees one; Ctrl or Shift alone is no use.
+    QTest::keyClick(p, Qt::Key_Shift);
+    QTest::keyClick(p, Qt::Key_Control);
+    QCOMPARE(p->grab().toImage(), before);
+    QTest::keyClick(p, Qt::Key_Tab);
+    QVERIFY(!p->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    QVERIFY(p->hasFocus());
     const QImage after = p->grab().toImage();
     QCOMPARE(after.size(), QSize(209, 25));
     QCOMPARE(before.size(), after.size());
