@@ -1,6 +1,7 @@
 #include "sequence/sequence_file.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "lamp/integer_rule.h"
 #include "sequence/palette.h"
@@ -317,7 +318,7 @@ SequenceFileParse readSequenceFile(std::string_view bytes)
     bool headerSeen = false;
     // Blank lines are what editors and spreadsheets leave behind at the
     // end; inside the steps they are a fault, named at the first of them.
-    int firstBlankLine = 0;
+    std::optional<Record> firstBlank;
     SequenceFileParse result;
     while (splitter.next(record, error, errorLine)) {
         if (!error.empty())
@@ -330,12 +331,14 @@ SequenceFileParse readSequenceFile(std::string_view bytes)
             continue;
         }
         if (isBlank(record)) {
-            if (firstBlankLine == 0)
-                firstBlankLine = record.line;
+            if (!firstBlank)
+                firstBlank = record;
             continue;
         }
-        if (firstBlankLine != 0)
-            return refuse(firstBlankLine, "Zeile " + intToStr(firstBlankLine) + ": 1 Feld statt 3");
+        if (firstBlank) {
+            SequenceStep unused;
+            return refuse(firstBlank->line, checkStep(*firstBlank, unused));
+        }
         if (result.steps.size() >= std::size_t(MaxSequenceSteps))
             return refuse(record.line, "Zeile " + intToStr(record.line) + ": mehr als 200.000 Schritte");
         SequenceStep step;

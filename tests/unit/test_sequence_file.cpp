@@ -208,7 +208,7 @@ private slots:
         std::string bytes = "\xFF" + Header + "\r\n";
         bytes.append(tintrava::SequenceFileLimit - bytes.size(), '\n');
         QCOMPARE(QString::fromStdString(tintrava::readSequenceFile(bytes).error),
-                 QString("Zeile 1: kein gültiger UTF-8-Text"));
+                 QString("Zeile 1: kein gültiger UTF-8-Text. Bitte als CSV mit Semikolon als Trennzeichen und UTF-8 speichern."));
         bytes += '\n';
         QCOMPARE(QString::fromStdString(tintrava::readSequenceFile(bytes).error),
                  QString("Die Datei ist größer als 64 MiB"));

@@ -97,7 +97,7 @@ private slots:
         QByteArray bytes = "\xFF" "FarbNr;Bezeichnung;Minuten\n";
         bytes += QByteArray(qsizetype(tintrava::SequenceFileLimit) - bytes.size(), '\n');
         writeFile(path, bytes);
-        QCOMPARE(tintrava::loadSequenceFile(path).errorText, opened(path) + "Zeile 1: kein g\u00FCltiger UTF-8-Text");
+        QCOMPARE(tintrava::loadSequenceFile(path).errorText, opened(path) + "Zeile 1: kein g\u00FCltiger UTF-8-Text. Bitte als CSV mit Semikolon als Trennzeichen und UTF-8 speichern.");
         writeFile(path, bytes + "\n");
         QCOMPARE(tintrava::loadSequenceFile(path).errorText,
                  opened(path) + "Die Datei ist gr\u00F6\u00DFer als 64 MiB.");
