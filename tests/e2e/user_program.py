@@ -73,14 +73,16 @@ class UserProgram(Program):
                 open(path, "w").close()
             os.chmod(path, 0o666)
 
+    def private_folders(self):
+        """The home, config and runtime folders the program gets as its own."""
+        return {"HOME": self.home, "XDG_CONFIG_HOME": self.config_home, "XDG_RUNTIME_DIR": self.runtime}
+
     def start(self):
         env = dict(os.environ)
         env.pop("XAUTHORITY", None)
+        env.update(self.private_folders())
         env.update({
             "QT_QPA_PLATFORM": "xcb",
-            "HOME": self.home,
-            "XDG_CONFIG_HOME": self.config_home,
-            "XDG_RUNTIME_DIR": self.runtime,
             "TINTRAVA_D2XX_LIBRARY": self.lamp,
             "TINTRAVA_VIRTUAL_LAMP": self.devices_path,
             "TINTRAVA_VIRTUAL_LAMP_LOG": self.trace.path,

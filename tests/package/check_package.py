@@ -550,27 +550,8 @@ class PackagedProgram(UserProgram):
         super().__init__(case, folder, executable, folders["XDG_CONFIG_HOME"])
         self.folders = folders
 
-    def start(self):
-        env = dict(os.environ)
-        env.pop("XAUTHORITY", None)
-        env.update(self.folders)
-        env.update({
-            "QT_QPA_PLATFORM": "xcb",
-            "TINTRAVA_D2XX_LIBRARY": self.lamp,
-            "TINTRAVA_VIRTUAL_LAMP": self.devices_path,
-            "TINTRAVA_VIRTUAL_LAMP_LOG": self.trace.path,
-        })
-        command = [self.executable]
-        if running_as_root():
-            if not shutil.which("setpriv"):
-                raise Failure("setpriv is missing (Debian: util-linux)")
-            command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", *command]
-        with open(self.stderr_path, "ab") as err:
-            self.process = subprocess.Popen(command, cwd=self.folder, env=env, stdout=err, stderr=err,
-                                            preexec_fn=die_with_parent)
-        self.case.processes.append(self.process)
-        self.case.programs.append(self)
-        return self
+    def private_folders(self):
+        return self.folders
 
 
 def start_unpacked(case, tmp, bin_dir, folders, entry):
