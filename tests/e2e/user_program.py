@@ -47,7 +47,7 @@ class UserProgram(Program):
     def __init__(self, case, folder, executable, config_home, devices=TEXT_LAMP):
         if running_as_root():
             for path in (folder, executable, config_home):
-                if not reachable_by_others(path):
+                if not reachable_by_others(path, uid=NOBODY):
                     raise Failure(f"user {NOBODY} cannot reach {path}: "
                                   "run the program from a folder every user may enter")
         self.case = case

@@ -36,15 +36,18 @@ def running_as_root():
     return os.geteuid() == 0
 
 
-def reachable_by_others(path):
+def reachable_by_others(path, uid=None):
     """Whether a user without any group of ours may pass through every
-    folder on the way to path (and path itself)."""
+    folder on the way to path (and path itself); with uid, folders that user
+    owns count by their owner's bits (its own home, mode 0700)."""
     path = os.path.abspath(path)
     while True:
         try:
-            if not os.stat(path).st_mode & stat.S_IXOTH:
-                return False
+            st = os.stat(path)
         except OSError:
+            return False
+        bit = stat.S_IXUSR if uid is not None and st.st_uid == uid else stat.S_IXOTH
+        if not st.st_mode & bit:
             return False
         parent = os.path.dirname(path)
         if parent == path:
