@@ -612,8 +612,10 @@ bool writeAll(HANDLE handle, const char *data, std::size_t size, Clock::time_poi
 
 struct InstanceChannel::Impl {
     Handle lockFile;
-    Handle pipe;
+    Handle pipe; // the instance waiting for the next start
     Handle stopEvent;
+    std::wstring pipeName;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
     std::thread listener;
     Receiver receiver;
 
@@ -624,6 +626,8 @@ struct InstanceChannel::Impl {
             listener.join();
         }
         pipe.reset();
+        if (descriptor)
+            LocalFree(descriptor);
         if (lockFile.h) {
             // Emptied, the file names no running copy; the lock goes with the handle.
             LARGE_INTEGER zero{};
@@ -632,8 +636,20 @@ struct InstanceChannel::Impl {
         }
     }
 
+    // A new instance of the pipe, which only this user may open. The first
+    // is the first of its name: a pipe someone else made under it before
+    // makes this fail instead of listening beside it.
+    HANDLE makeInstance(bool first)
+    {
+        SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+        return CreateNamedPipeW(pipeName.c_str(),
+                                PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+                                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, &security);
+    }
+
     void listen();
-    void serve();
+    void serve(HANDLE connection);
 };
 
 void InstanceChannel::Impl::listen()
@@ -653,8 +669,7 @@ void InstanceChannel::Impl::listen()
                 connected = true;
             } else if (error == ERROR_IO_PENDING) {
                 HANDLE waits[2] = {event.h, stopEvent.h};
-                const DWORD which = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-                if (which != WAIT_OBJECT_0) {
+                if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
                     CancelIoEx(pipe.h, &overlapped);
                     DWORD ignored;
                     GetOverlappedResult(pipe.h, &overlapped, &ignored, TRUE);
@@ -662,25 +677,27 @@ void InstanceChannel::Impl::listen()
                 }
                 DWORD ignored;
                 connected = GetOverlappedResult(pipe.h, &overlapped, &ignored, FALSE);
-            } else {
-                return;
             }
         }
+        // The next start finds a new instance waiting while this one is
+        // served; each instance serves one start and is closed.
+        Handle connection(pipe.h);
+        pipe.h = nullptr;
+        pipe.reset(makeInstance(false));
         if (connected)
-            serve();
-        FlushFileBuffers(pipe.h);
-        DisconnectNamedPipe(pipe.h);
-        if (WaitForSingleObject(stopEvent.h, 0) == WAIT_OBJECT_0)
+            serve(connection.h);
+        if (!pipe.h)
             return;
     }
 }
 
-void InstanceChannel::Impl::serve()
+void InstanceChannel::Impl::serve(HANDLE connection)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(PeerTimeoutMs);
     const std::string &header = messageHeader();
     std::string message(header.size() + LengthSize, '\0');
-    if (!readAll(pipe.h, message.data(), message.size(), deadline, stopEvent.h) || message.compare(0, header.size(), header) != 0)
+    if (!readAll(connection, message.data(), message.size(), deadline, stopEvent.h)
+        || message.compare(0, header.size(), header) != 0)
         return;
     const auto *l = reinterpret_cast<const unsigned char *>(message.data() + header.size());
     const std::uint32_t length = (std::uint32_t(l[0]) << 24) | (std::uint32_t(l[1]) << 16) | (std::uint32_t(l[2]) << 8) | l[3];
@@ -688,14 +705,21 @@ void InstanceChannel::Impl::serve()
         return;
     const std::size_t start = message.size();
     message.resize(start + length);
-    if (length > 0 && !readAll(pipe.h, message.data() + start, length, deadline, stopEvent.h))
+    if (length > 0 && !readAll(connection, message.data() + start, length, deadline, stopEvent.h))
         return;
     std::vector<std::string> files;
     if (!decodeMessage(message, files))
         return;
     if (receiver)
         receiver(files);
-    writeAll(pipe.h, Acknowledgment, AcknowledgmentSize, deadline);
+    if (!writeAll(connection, Acknowledgment, AcknowledgmentSize, deadline))
+        return;
+    // Closing throws away what the peer has not read yet: wait for it to go
+    // away (a read that ends with the pipe), never past the deadline.
+    char rest;
+    DWORD ignored = 0;
+    while (transfer(connection, true, &rest, 1, deadline, stopEvent.h, ignored)) {
+    }
 }
 
 std::string InstanceChannel::channelPath() const
@@ -748,25 +772,18 @@ InstanceChannel::Claim InstanceChannel::claim(Receiver receiver)
 
     const std::string name = channelPath();
     const std::wstring sid = userSid();
-    // Only this user may open the pipe.
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    // Only this user may open the pipe, or make further instances of it.
     const std::wstring sddl = L"D:P(A;;GA;;;" + sid + L")";
     if (sid.empty()
-        || !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+        || !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &m_impl->descriptor,
+                                                                 nullptr)) {
         m_errorText = "Auf " + name + " kann nicht gewartet werden: " + windowsError(GetLastError());
         return Claimed;
     }
-    SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
-    // The first and only instance: a pipe of that name made by anyone else
-    // first makes this fail instead of listening beside it.
-    m_impl->pipe.reset(CreateNamedPipeW(wide(name).c_str(),
-                                        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                        4096, 4096, 0, &security));
-    const DWORD pipeError = GetLastError();
-    LocalFree(descriptor);
+    m_impl->pipeName = wide(name);
+    m_impl->pipe.reset(m_impl->makeInstance(true));
     if (!m_impl->pipe.h) {
-        m_errorText = "Auf " + name + " kann nicht gewartet werden: " + windowsError(pipeError);
+        m_errorText = "Auf " + name + " kann nicht gewartet werden: " + windowsError(GetLastError());
         return Claimed;
     }
     m_impl->stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
