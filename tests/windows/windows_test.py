@@ -251,11 +251,15 @@ def case_window_starts(wine, args):
     line end beside the program, and the main window opens at its size."""
     exe = copy_program(wine)
     rc, out, err = wine.run(exe, "--version")
-    if rc != 0 or "1.50" not in out:
+    if rc != 0 or out.replace("\r\n", "\n") != "Tintrava 1.50\n":
         raise Failure(f"--version: status {rc}, output {out!r}, errors {err!r}")
+    # Into a pipe in UTF-8, as on Linux.
     rc, out, err = wine.run(exe, "--help")
-    if rc != 0 or "tintrava" not in out.lower():
+    if rc != 0 or not out.startswith("Aufruf: tintrava [Optionen] [DATEI]") or "geöffnet" not in out:
         raise Failure(f"--help: status {rc}, output {out!r}, errors {err!r}")
+    rc, out, err = wine.run(exe, "--falsch")
+    if rc != 2 or "unbekannte Option --falsch" not in err:
+        raise Failure(f"--falsch: status {rc}, output {out!r}, errors {err!r}")
 
     program = Program(wine, exe).start()
     choose_model(program, 2)
