@@ -38,6 +38,7 @@ VIAddVersionKey /LANG=1031 "ProductName" "${APP_NAME}"
 VIAddVersionKey /LANG=1031 "FileDescription" "${APP_NAME} ${VERSION} Installation"
 VIAddVersionKey /LANG=1031 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1031 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1031 "LegalCopyright" "2026 Tintrava developers"
 
 !define MUI_ICON "${BUILD}/tintrava.ico"
 !define MUI_UNICON "${BUILD}/tintrava.ico"

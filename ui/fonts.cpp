@@ -60,6 +60,10 @@ QString setupFonts()
     // otherwise give the system's message and menu fonts.
     static const QString chosen = [] {
         const QString family = QString::fromLatin1(DialogFontFamily);
+        // Should the bitmap font be missing, its TrueType successor and the
+        // dialog fonts of later Windows versions stand in, never a serif.
+        QFont::insertSubstitutions(family, {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Tahoma"),
+                                            QStringLiteral("Segoe UI")});
         QApplication::setFont(dialogFont(8));
         return family;
     }();
