@@ -354,14 +354,18 @@ int playFile(const Options &options, Streams &streams)
     const int stepCount = int(steps.size());
 
     HardwareRow = *row;
-    std::string driverWarning;
+    // Chosen (and its library loaded) when the lamp is first looked for.
+    D2XXUnit::setDriverChooser([] {
+        std::string driverWarning;
 #if defined(TINTRAVA_HAVE_LIBFTDI1)
-    D2XXUnit::setDriver(chooseDriver(&libftdiApi(), driverWarning));
+        const D2xxApi api = chooseDriver(&libftdiApi(), driverWarning);
 #else
-    D2XXUnit::setDriver(chooseDriver(nullptr, driverWarning));
+        const D2xxApi api = chooseDriver(nullptr, driverWarning);
 #endif
-    if (!driverWarning.empty())
-        complain(driverWarning);
+        if (!driverWarning.empty())
+            complain(driverWarning);
+        return api;
+    });
 
     Display display(play::stdoutIsTerminal());
     LampState lamp;
