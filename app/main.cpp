@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QDir>
-#include <QIcon>
 #include <QLibraryInfo>
 #include <QThread>
 #include <QTranslator>
@@ -26,7 +25,6 @@
 #if !defined(_WIN32)
 #include "ui/graphical_session.h"
 #endif
-#include "ui/hardware_dialog.h"
 #include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/d2xx/libftdi_binding.h"
@@ -35,6 +33,7 @@
 #include "ui/qt_dialogs.h"
 #include "ui/single_instance.h"
 #include "ui/system_signals.h"
+#include "ui/window_icon.h"
 
 namespace {
 
@@ -202,10 +201,8 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Tintrava"));
     // Ties the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tintrava.Tintrava"));
-    QIcon icon;
-    for (const char *size : {"48", "128", "256"})
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
-    QApplication::setWindowIcon(icon);
+    QApplication::setWindowIcon(tintrava::applicationIcon());
+    tintrava::readStyleImagesAsPng();
 
     // Qt's own buttons and menus in German, like the rest of the program.
     // On Windows it is built into the program; elsewhere Debian's package
@@ -233,19 +230,23 @@ int main(int argc, char **argv)
             return 0;
     }
 
-    // The driver is chosen once; a misconfigured one is reported here and
-    // leaves the lamp unreachable rather than silently using another.
-    std::string driverWarning;
+    // The driver is chosen once, when the lamp is first looked for (most of
+    // a start's cost is the libraries it loads); a misconfigured one is
+    // reported then and leaves the lamp unreachable rather than silently
+    // using another.
+    D2XXUnit::setDriverChooser([] {
+        std::string driverWarning;
 #if defined(TINTRAVA_HAVE_LIBFTDI1)
-    D2XXUnit::setDriver(tintrava::chooseDriver(&tintrava::libftdiApi(), driverWarning));
+        const D2xxApi api = tintrava::chooseDriver(&tintrava::libftdiApi(), driverWarning);
 #else
-    D2XXUnit::setDriver(tintrava::chooseDriver(nullptr, driverWarning));
+        const D2xxApi api = tintrava::chooseDriver(nullptr, driverWarning);
 #endif
-    reportStartupWarning(driverWarning);
+        reportStartupWarning(driverWarning);
+        return api;
+    });
 
     TForm1 form1;
-    TForm2 form2;
-    form1.setForm2(&form2);
+    form1.makeForm2WhenShown();
     tintrava::watchFirstPaint(&form1);
     if (!commandLine.file.isEmpty())
         form1.openAfterStartupCheck(commandLine.file);

@@ -22,6 +22,7 @@
 #include "play/output.h"
 #include "sequence/memory_grid.h"
 #include "sequence/player.h"
+#include "sequence/tick_grid.h"
 #include "sequence/sequence_file.h"
 #include "storage/config_location.h"
 #include "storage/file_head.h"
@@ -353,14 +354,18 @@ int playFile(const Options &options, Streams &streams)
     const int stepCount = int(steps.size());
 
     HardwareRow = *row;
-    std::string driverWarning;
+    // Chosen (and its library loaded) when the lamp is first looked for.
+    D2XXUnit::setDriverChooser([] {
+        std::string driverWarning;
 #if defined(TINTRAVA_HAVE_LIBFTDI1)
-    D2XXUnit::setDriver(chooseDriver(&libftdiApi(), driverWarning));
+        const D2xxApi api = chooseDriver(&libftdiApi(), driverWarning);
 #else
-    D2XXUnit::setDriver(chooseDriver(nullptr, driverWarning));
+        const D2xxApi api = chooseDriver(nullptr, driverWarning);
 #endif
-    if (!driverWarning.empty())
-        complain(driverWarning);
+        if (!driverWarning.empty())
+            complain(driverWarning);
+        return api;
+    });
 
     Display display(play::stdoutIsTerminal());
     LampState lamp;
@@ -427,27 +432,20 @@ int playFile(const Options &options, Streams &streams)
                                     [&](const std::string &t) { remainingTotal = t; },
                                 });
 
-    // Ticks every 1000 ms, like the window's timer: a slow lamp exchange does
-    // not shift the ticks after it, and a tick that is missed is not caught up.
     // A signal that came while the file was read ends the run before it starts.
-    using Clock = std::chrono::steady_clock;
-    auto nextTick = Clock::now();
     if (!play::interrupted())
         player.start();
-    while (running && !play::interrupted()) {
-        nextTick += std::chrono::milliseconds(1000);
-        const auto now = Clock::now();
-        while (nextTick <= now)
-            nextTick += std::chrono::milliseconds(1000);
-        const int wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now).count());
-        if (!play::sleepUnlessInterrupted(wait))
-            break;
+    TickGrid beat;
+    beat.sleep = play::sleepUnlessInterrupted;
+    beat.keepGoing = [&] { return running && !play::interrupted(); };
+    beat.tick = [&] {
         player.tick();
         reportLamp();
         if (running)
             display.step(player.SequenceRow, stepCount, grid.cell(1, player.SequenceRow), remainingStep,
                          remainingTotal);
-    }
+    };
+    beat.run();
 
     // A lamp found during the run that another program holds: not ours to
     // switch off.

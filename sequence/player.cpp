@@ -45,7 +45,9 @@ int SequencePlayer::minutesOf(int row) const
 
 void SequencePlayer::tick()
 {
-    if (m_hooks.now() > StepEndTime) {
+    // Row 0 is the header: the first tick always begins the first step, even
+    // one that comes in the same instant as start().
+    if (SequenceRow == 0 || m_hooks.now() > StepEndTime) {
         ++SequenceRow;
         StepEndTime = m_hooks.now() + minutesOf(SequenceRow) / 24.0 / 60.0;
         if (SequenceRow > m_grid.rowCount() - 1)

@@ -6,6 +6,8 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+#include "storage/config_location.h"
+
 namespace tintrava {
 
 namespace {
@@ -18,6 +20,19 @@ QStringList wineFontCandidates()
     files += QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
                                        QStringLiteral("wine/fonts/ms_sans_serif.ttf"));
     return files;
+}
+
+// An installed program finds Wine's font by its family, through the
+// fontconfig file installed with it; registering the file at every start
+// would cost memory for a font the system already knows.
+QString installedWineFont()
+{
+    if (!isInstalledProgram(programDirectory()))
+        return {};
+    const QString family = QString::fromLatin1(DialogFontFamily);
+    // The families themselves: hasFamily() would also take whatever
+    // fontconfig substitutes for a family it does not have.
+    return QFontDatabase::families().contains(family) ? family : QString();
 }
 
 QString registerWineFont()
@@ -70,7 +85,9 @@ QString setupFonts()
     return chosen;
 #else
     static const QString chosen = [] {
-        const QString wine = registerWineFont();
+        QString wine = installedWineFont();
+        if (wine.isEmpty())
+            wine = registerWineFont();
         if (!wine.isEmpty()) {
             g_largeTextFamily = scalableFamily();
             if (wine != QLatin1String(DialogFontFamily))

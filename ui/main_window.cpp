@@ -230,7 +230,17 @@ TForm1::TForm1(QWidget *parent)
 
 TForm1::~TForm1()
 {
+    m_ownForm2.reset();
     delete m_qtDialogs;
+}
+
+TForm2 *TForm1::form2()
+{
+    if (!m_form2 && m_makeForm2) {
+        m_ownForm2 = std::make_unique<TForm2>();
+        m_form2 = m_ownForm2.get();
+    }
+    return m_form2;
 }
 
 TPanel *TForm1::makePaletteEntry(const QString &caption, int top, int number, const QColor &screen,
@@ -324,7 +334,7 @@ void TForm1::FormActivate()
     // model nobody chose, so the user is asked as for an invalid file.
     if (readSettings() == SettingsRead::Valid)
         return;
-    if (m_form2 && m_form2->ShowModal() == mrOk)
+    if (TForm2 *dialog = form2(); dialog && dialog->ShowModal() == mrOk)
         return;
     // Ended by the system while the dialog was open: no box, and the end
     // keeps its own status.
@@ -338,8 +348,8 @@ void TForm1::FormActivate()
 
 void TForm1::Harwareanpassen1Click()
 {
-    if (m_form2) {
-        m_form2->ShowModal();
+    if (TForm2 *dialog = form2()) {
+        dialog->ShowModal();
         returnFocusAfterDialog();
     }
 }

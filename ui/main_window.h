@@ -57,9 +57,14 @@ public:
     // The lamp as discovery and the protocols last saw it.
     tintrava::LampState Lamp;
 
-    // The hardware dialog opened at start and from the pop-up menu.
+    // The hardware dialog opened at start and from the pop-up menu: the one
+    // given here, or after makeForm2WhenShown() one this window makes the
+    // first time it is shown (most starts never show it) and keeps for the
+    // run, so its choice stays as the user left it.
     void setForm2(TForm2 *form2) { m_form2 = form2; }
-    TForm2 *form2() const { return m_form2; }
+    void makeForm2WhenShown() { m_makeForm2 = true; }
+    // The dialog, made now if it is to be made; nullptr when there is none.
+    TForm2 *form2();
 
     // The boxes shown by this window; nullptr for the real ones.
     void setDialogs(tintrava::Dialogs *dialogs);
@@ -216,6 +221,8 @@ private:
     std::unique_ptr<tintrava::LampCommander> m_commander;
     std::unique_ptr<tintrava::SequencePlayer> m_player;
     TForm2 *m_form2 = nullptr;
+    bool m_makeForm2 = false;
+    std::unique_ptr<TForm2> m_ownForm2;
     tintrava::Dialogs *m_dialogs = nullptr;
     tintrava::QtDialogs *m_qtDialogs;
     bool m_activationQueued = false;

@@ -2,37 +2,32 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QLockFile>
+#include <QMetaObject>
 #include <QStandardPaths>
-#include <QTimer>
 
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
+
+#include <string>
+#include <vector>
 
 #include "sequence/dialogs.h"
+#include "storage/instance_channel.h"
 
 namespace tintrava {
 
-namespace {
-
-// Every message starts with this line, so a stray connection (a port
-// scanner, another program's client) is ignored rather than obeyed.
-const QByteArray MessageHeader = QByteArrayLiteral("io.github.tintrava.Tintrava 1\n");
-constexpr int ConnectionTimeoutMs = 10000;
-
-} // namespace
-
 SingleInstance::SingleInstance(const QString &folder, QObject *parent)
-    : QObject(parent), m_folder(folder.isEmpty() ? defaultFolder() : folder)
+    : QObject(parent), m_folder(folder.isEmpty() ? defaultFolder() : folder),
+      m_channel(std::make_unique<InstanceChannel>(QFile::encodeName(m_folder).toStdString()))
 {
 }
 
 SingleInstance::~SingleInstance()
 {
-    if (m_server)
-        m_server->close();
+    // The listening thread ends before this object does: nothing it posts
+    // can arrive at an object that is gone.
+    m_channel.reset();
 }
 
 QString SingleInstance::defaultFolder()
@@ -41,138 +36,61 @@ QString SingleInstance::defaultFolder()
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (!runtime.isEmpty())
         return runtime;
+#if defined(_WIN32)
+    return QDir(QDir::tempPath()).filePath(QStringLiteral("tintrava"));
+#else
     return QDir(QDir::tempPath()).filePath(QStringLiteral("tintrava-%1").arg(::getuid()));
+#endif
 }
 
 QString SingleInstance::lockPath() const
 {
-    return QDir(m_folder).filePath(QStringLiteral("io.github.tintrava.Tintrava.lock"));
+    return QFile::decodeName(QByteArray::fromStdString(m_channel->lockPath()));
 }
 
 QString SingleInstance::socketPath() const
 {
-    return QDir(m_folder).filePath(QStringLiteral("io.github.tintrava.Tintrava.socket"));
+    return QFile::decodeName(QByteArray::fromStdString(m_channel->channelPath()));
 }
 
 SingleInstance::Claim SingleInstance::claim()
 {
-    const QFileInfo folder(m_folder);
-    if (!folder.exists()) {
-        // Only the fallback folder in the temporary folder is ever made here,
-        // and only for this user.
-        if (!QDir().mkpath(m_folder)
-            || !QFile::setPermissions(m_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
-            m_errorText = QStringLiteral("Der Ordner \u201E%1\u201C konnte nicht angelegt werden; "
-                                         "ein zweiter Start wird nicht erkannt.")
-                              .arg(QDir::toNativeSeparators(m_folder));
-            return Unavailable;
-        }
-    } else if (QFileInfo(m_folder).ownerId() != ::getuid()) {
-        // Someone else's folder: a lock there could be planted or taken away.
-        m_errorText = QStringLiteral("Der Ordner \u201E%1\u201C geh\u00F6rt einem anderen Benutzer; "
-                                     "ein zweiter Start wird nicht erkannt.")
-                          .arg(QDir::toNativeSeparators(m_folder));
-        return Unavailable;
+    // Called on the channel's thread; what it hands over is dealt with on
+    // this object's thread, in order, when the event loop gets to it.
+    const InstanceChannel::Claim claim = m_channel->claim([this](const std::vector<std::string> &files) {
+        QStringList paths;
+        for (const std::string &file : files)
+            paths << QString::fromStdString(file);
+        QMetaObject::invokeMethod(this, [this, paths] { deliver(paths); }, Qt::QueuedConnection);
+    });
+    m_errorText = QString::fromStdString(m_channel->errorText());
+    switch (claim) {
+    case InstanceChannel::Claimed:
+        return Claimed;
+    case InstanceChannel::AlreadyRunning:
+        return AlreadyRunning;
+    case InstanceChannel::Unavailable:
+        break;
     }
-
-    m_lock = std::make_unique<QLockFile>(lockPath());
-    // A running copy keeps its lock however long it runs; only a lock whose
-    // process is gone counts as left over.
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        if (m_lock->error() == QLockFile::LockFailedError)
-            return AlreadyRunning;
-        m_errorText = QStringLiteral("Die Sperrdatei \u201E%1\u201C konnte nicht angelegt werden; "
-                                     "ein zweiter Start wird nicht erkannt.")
-                          .arg(QDir::toNativeSeparators(lockPath()));
-        return Unavailable;
-    }
-
-    // The lock is ours, so a socket still there was left by a copy that crashed.
-    QLocalServer::removeServer(socketPath());
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
-    if (!m_server->listen(socketPath())) {
-        // Still the only copy: a later start ends all the same, it just
-        // cannot bring this one to the front.
-        m_errorText = QStringLiteral("Auf \u201E%1\u201C kann nicht gewartet werden: %2")
-                          .arg(QDir::toNativeSeparators(socketPath()), m_server->errorString());
-    }
-    return Claimed;
+    return Unavailable;
 }
 
 bool SingleInstance::handOver(const QStringList &files, int timeoutMs)
 {
-    QLocalSocket socket;
-    socket.connectToServer(socketPath());
-    if (!socket.waitForConnected(timeoutMs))
-        return false;
-    QByteArray message = MessageHeader;
+    std::vector<std::string> names;
+    names.reserve(size_t(files.size()));
     for (const QString &file : files)
-        message += QFile::encodeName(file) + '\0';
-    if (message.size() > MaxMessageBytes)
-        message = MessageHeader; // too many files to hand over: at least come to the front
-    socket.write(message);
-    while (socket.bytesToWrite() > 0)
-        if (!socket.waitForBytesWritten(timeoutMs))
-            return false;
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState && !socket.waitForDisconnected(timeoutMs))
-        return false;
-    return true;
+        names.push_back(file.toStdString());
+    return m_channel->handOver(names, timeoutMs);
 }
 
-void SingleInstance::acceptConnection()
+void SingleInstance::deliver(const QStringList &files)
 {
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        struct Pending {
-            QByteArray data;
-            bool dropped = false;
-        };
-        auto pending = std::make_shared<Pending>();
-        auto drop = [socket, pending] {
-            pending->dropped = true;
-            pending->data.clear();
-            socket->abort();
-        };
-        // A client that never finishes must not hold a connection for ever.
-        QTimer::singleShot(ConnectionTimeoutMs, socket, drop);
-        connect(socket, &QLocalSocket::readyRead, socket, [socket, pending, drop] {
-            if (pending->dropped)
-                return;
-            pending->data += socket->readAll();
-            if (pending->data.size() > MaxMessageBytes)
-                drop();
-        });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket, pending] {
-            if (!pending->dropped) {
-                pending->data += socket->readAll();
-                if (pending->data.size() <= MaxMessageBytes)
-                    deliver(pending->data);
-            }
-            socket->deleteLater();
-        });
-    }
-}
-
-void SingleInstance::deliver(const QByteArray &message)
-{
-    if (!message.startsWith(MessageHeader))
-        return;
     if (bringToFront)
         bringToFront();
-    const QByteArray body = message.mid(MessageHeader.size());
-    qsizetype start = 0;
-    while (start < body.size()) {
-        qsizetype end = body.indexOf('\0', start);
-        if (end < 0)
-            break; // cut off: a path without its end is not trusted
-        const QString path = QFile::decodeName(body.mid(start, end - start));
+    for (const QString &path : files)
         if (!path.isEmpty() && openHandedFile)
             openHandedFile(path);
-        start = end + 1;
-    }
 }
 
 bool startOnlyOnce(SingleInstance &instance, Dialogs &dialogs, const QStringList &arguments,

@@ -1,9 +1,10 @@
 #pragma once
 // One running copy per user: two copies would take turns driving the same
 // lamp, each sending its own colour every second. The first copy holds a lock
-// file in the user's runtime folder and listens on a local socket beside it;
-// a later start finds the lock, asks the running copy to come to the front,
-// hands it the files named on its command line and ends.
+// file in the user's runtime folder and listens on a local channel beside it
+// (storage/instance_channel.h); a later start finds the lock, asks the running
+// copy to come to the front, hands it the files named on its command line and
+// ends. What arrives is handed to the user-interface thread.
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -11,11 +12,9 @@
 #include <functional>
 #include <memory>
 
-class QLocalServer;
-class QLocalSocket;
-class QLockFile;
-
 namespace tintrava {
+
+class InstanceChannel;
 
 class SingleInstance : public QObject {
     Q_OBJECT
@@ -37,7 +36,7 @@ public:
     QString socketPath() const;
 
     // Takes the lock unless a running copy holds it. A lock left by a copy
-    // that crashed is taken over; a running copy's lock never is, however old.
+    // that crashed is free again; a running copy's lock never is, however old.
     Claim claim();
     // What went wrong when claim() gave Unavailable.
     QString errorText() const { return m_errorText; }
@@ -51,16 +50,11 @@ public:
     // Called for each file a later start named on its command line.
     std::function<void(const QString &path)> openHandedFile;
 
-    // Longest message a later start may send; anything longer is dropped.
-    static constexpr qint64 MaxMessageBytes = 1 << 20;
-
 private:
-    void acceptConnection();
-    void deliver(const QByteArray &message);
+    void deliver(const QStringList &files);
 
     QString m_folder;
-    std::unique_ptr<QLockFile> m_lock;
-    QLocalServer *m_server = nullptr;
+    std::unique_ptr<InstanceChannel> m_channel;
     QString m_errorText;
 };
 

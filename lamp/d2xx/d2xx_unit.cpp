@@ -1,7 +1,9 @@
 #include "lamp/d2xx/d2xx_unit.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
 namespace D2XXUnit {
 
@@ -19,7 +21,28 @@ std::uint32_t QueueCount = 0;
 
 namespace {
 
-D2xxApi currentDriver; // empty until setDriver: every operation fails
+D2xxApi chosenDriver; // empty until setDriver or the chooser: every operation fails
+
+// A chooser waiting for the first operation. The flag is read without the
+// lock on every call; once it is false the table no longer changes (but for
+// setDriver, which is not called while operations run).
+std::mutex chooserMutex;
+std::function<D2xxApi()> pendingChooser;
+std::atomic<bool> choicePending{false};
+
+const D2xxApi &current()
+{
+    if (choicePending.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(chooserMutex);
+        if (pendingChooser) {
+            std::function<D2xxApi()> choose = std::move(pendingChooser);
+            pendingChooser = nullptr;
+            chosenDriver = choose();
+        }
+        choicePending.store(false, std::memory_order_release);
+    }
+    return chosenDriver;
+}
 
 // The driver is told nothing about the buffer size; it relies on the 16/64-byte
 // convention. Extra zeroed room behind the part we read keeps a driver that
@@ -28,11 +51,11 @@ constexpr std::size_t ListingBufferRoom = 256;
 
 FT_STATUS listText(DWORD index, DWORD what, std::size_t limit)
 {
-    if (!currentDriver.ListDevices)
+    if (!current().ListDevices)
         return FT_OTHER_ERROR;
     char buffer[ListingBufferRoom] = {};
     void *indexArg = reinterpret_cast<void *>(static_cast<std::uintptr_t>(index));
-    const FT_STATUS status = currentDriver.ListDevices(indexArg, buffer, FT_LIST_BY_INDEX | what);
+    const FT_STATUS status = current().ListDevices(indexArg, buffer, FT_LIST_BY_INDEX | what);
     if (status == FT_OK)
         DeviceText.assign(buffer, strnlen(buffer, limit));
     return status;
@@ -42,9 +65,9 @@ FT_STATUS listText(DWORD index, DWORD what, std::size_t limit)
 
 FT_STATUS GetFTDeviceCount()
 {
-    if (!currentDriver.ListDevices)
+    if (!current().ListDevices)
         return FT_OTHER_ERROR;
-    return currentDriver.ListDevices(&DeviceCount, nullptr, FT_LIST_NUMBER_ONLY);
+    return current().ListDevices(&DeviceCount, nullptr, FT_LIST_NUMBER_ONLY);
 }
 
 FT_STATUS GetFTDeviceSerialNo(DWORD index)
@@ -62,11 +85,11 @@ FT_STATUS Open_USB_Device_By_Serial_Number(const std::string &serial)
     const std::size_t length = std::min(serial.size(), SerialToOpenSize - 1);
     std::memcpy(SerialToOpen, serial.data(), length);
     SerialToOpen[length] = '\0';
-    if (!currentDriver.OpenEx) {
+    if (!current().OpenEx) {
         DeviceHandle = nullptr;
         return FT_OTHER_ERROR;
     }
-    const FT_STATUS status = currentDriver.OpenEx(SerialToOpen, FT_OPEN_BY_SERIAL_NUMBER, &DeviceHandle);
+    const FT_STATUS status = current().OpenEx(SerialToOpen, FT_OPEN_BY_SERIAL_NUMBER, &DeviceHandle);
     // Whatever a failing driver left in the handle must not be mistaken for an open device.
     if (status != FT_OK)
         DeviceHandle = nullptr;
@@ -75,9 +98,9 @@ FT_STATUS Open_USB_Device_By_Serial_Number(const std::string &serial)
 
 FT_STATUS CloseFTDevice()
 {
-    if (!currentDriver.Close)
+    if (!current().Close)
         return FT_OTHER_ERROR;
-    const FT_STATUS status = currentDriver.Close(DeviceHandle);
+    const FT_STATUS status = current().Close(DeviceHandle);
     if (status == FT_OK)
         DeviceHandle = nullptr; // a closed handle is never passed to the driver again
     return status;
@@ -86,10 +109,10 @@ FT_STATUS CloseFTDevice()
 DWORD ReadFTDevice(DWORD count)
 {
     count = static_cast<DWORD>(std::min<std::size_t>(count, BufferSize));
-    if (!currentDriver.Read)
+    if (!current().Read)
         return 0;
     DWORD returned = 0;
-    const FT_STATUS status = currentDriver.Read(DeviceHandle, InBuffer, count, &returned);
+    const FT_STATUS status = current().Read(DeviceHandle, InBuffer, count, &returned);
     // Callers take the result as the number of valid bytes in InBuffer.
     if (status != FT_OK)
         return 0;
@@ -99,10 +122,10 @@ DWORD ReadFTDevice(DWORD count)
 DWORD WriteFTDevice(DWORD count)
 {
     count = static_cast<DWORD>(std::min<std::size_t>(count, BufferSize));
-    if (!currentDriver.Write)
+    if (!current().Write)
         return 0;
     DWORD written = 0;
-    const FT_STATUS status = currentDriver.Write(DeviceHandle, OutBuffer, count, &written);
+    const FT_STATUS status = current().Write(DeviceHandle, OutBuffer, count, &written);
     if (status != FT_OK)
         return 0;
     return std::min(written, count);
@@ -110,43 +133,43 @@ DWORD WriteFTDevice(DWORD count)
 
 FT_STATUS SetFTBaudRate()
 {
-    if (!currentDriver.SetBaudRate)
+    if (!current().SetBaudRate)
         return FT_OTHER_ERROR;
-    return currentDriver.SetBaudRate(DeviceHandle, BaudRate);
+    return current().SetBaudRate(DeviceHandle, BaudRate);
 }
 
 FT_STATUS SetFTDataCharacteristics()
 {
-    if (!currentDriver.SetDataCharacteristics)
+    if (!current().SetDataCharacteristics)
         return FT_OTHER_ERROR;
-    return currentDriver.SetDataCharacteristics(DeviceHandle, WordLength, StopBits, Parity);
+    return current().SetDataCharacteristics(DeviceHandle, WordLength, StopBits, Parity);
 }
 
 FT_STATUS SetFTTimeouts(ULONG readMs, ULONG writeMs)
 {
-    if (!currentDriver.SetTimeouts)
+    if (!current().SetTimeouts)
         return FT_OTHER_ERROR;
-    return currentDriver.SetTimeouts(DeviceHandle, readMs, writeMs);
+    return current().SetTimeouts(DeviceHandle, readMs, writeMs);
 }
 
 FT_STATUS GetFTQueueStatus()
 {
-    if (!currentDriver.GetQueueStatus)
+    if (!current().GetQueueStatus)
         return FT_OTHER_ERROR;
     // DWORD is unsigned long on Windows; the variable stays 32-bit unsigned
     // everywhere, and keeps whatever the driver left, as before.
     DWORD count = QueueCount;
-    const FT_STATUS status = currentDriver.GetQueueStatus(DeviceHandle, &count);
+    const FT_STATUS status = current().GetQueueStatus(DeviceHandle, &count);
     QueueCount = count;
     return status;
 }
 
 std::vector<D2xxLinkProblem> GetLinkProblems()
 {
-    if (!currentDriver.LinkProblems)
+    if (!current().LinkProblems)
         return {};
     try {
-        return currentDriver.LinkProblems();
+        return current().LinkProblems();
     } catch (...) {
         // A hint the driver cannot give is no failure of the lamp link.
         return {};
@@ -155,12 +178,22 @@ std::vector<D2xxLinkProblem> GetLinkProblems()
 
 void setDriver(const D2xxApi &api)
 {
-    currentDriver = api;
+    std::lock_guard<std::mutex> lock(chooserMutex);
+    pendingChooser = nullptr;
+    choicePending.store(false, std::memory_order_release);
+    chosenDriver = api;
+}
+
+void setDriverChooser(std::function<D2xxApi()> choose)
+{
+    std::lock_guard<std::mutex> lock(chooserMutex);
+    pendingChooser = std::move(choose);
+    choicePending.store(pendingChooser != nullptr, std::memory_order_release);
 }
 
 const D2xxApi &driver()
 {
-    return currentDriver;
+    return current();
 }
 
 void resetForTests()

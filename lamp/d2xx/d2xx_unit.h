@@ -5,14 +5,17 @@
 // call and returns the driver's status (read and write: the bytes moved).
 // Nothing here shows anything to the user or throws.
 //
-// The driver itself is a table of function pointers (D2xxApi) chosen once at
-// start (see driver_loader.h) and handed in with setDriver(). Until then, and
-// for any entry the table lacks, an operation fails with FT_OTHER_ERROR (or
-// moves 0 bytes) without calling anything.
+// The driver itself is a table of function pointers (D2xxApi) chosen once
+// (see driver_loader.h) and handed in with setDriver(), or chosen by the first
+// operation that needs it after setDriverChooser(). Until then, and for any
+// entry the table lacks, an operation fails with FT_OTHER_ERROR (or moves 0
+// bytes) without calling anything.
 //
-// Used from the user-interface thread only: one handle, one pair of buffers.
+// One thread at a time: one handle, one pair of buffers. Only the choice of
+// the driver is safe from any thread.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,6 +77,11 @@ std::vector<D2xxLinkProblem> GetLinkProblems();
 
 // The driver table every operation calls through (copied).
 void setDriver(const D2xxApi &api);
+// Leaves the choice to the first operation that calls the driver (or to
+// driver()): choose runs then, once, whichever thread gets there first, and
+// what it returns is the driver from then on. Loading a driver library costs
+// time and memory a start that never looks for a lamp need not pay.
+void setDriverChooser(std::function<D2xxApi()> choose);
 const D2xxApi &driver();
 
 // Back to the start-of-run state: every variable above zero or empty, the

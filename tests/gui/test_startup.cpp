@@ -53,6 +53,8 @@ private slots:
     void declineWithRealBoxes();
     void readErrorWithRealBox();
     void hardwareMenuReopensDialog();
+    void dialogMadeWhenFirstShown();
+    void dialogMadeForTheStartupCheck();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -356,6 +358,71 @@ void TestStartup::hardwareMenuReopensDialog()
     QCOMPARE(tintrava::HardwareRow, 4);
     QCOMPARE(fileContents(confPath()), QByteArray("4\n"));
     QVERIFY(dialogs.shown().empty());
+}
+
+namespace {
+int hardwareDialogs()
+{
+    int count = 0;
+    for (QWidget *w : QApplication::allWidgets())
+        count += qobject_cast<TForm2 *>(w) != nullptr;
+    return count;
+}
+} // namespace
+
+// The program's own window makes the dialog only when it is shown, and then
+// keeps it: the second opening shows the choice the first one left.
+void TestStartup::dialogMadeWhenFirstShown()
+{
+    writeFile(confPath(), "2\n");
+    {
+        TForm1 form;
+        form.makeForm2WhenShown();
+        form.show();
+        QTRY_VERIFY(form.startupCheckDone());
+        QCOMPARE(tintrava::HardwareRow, 2);
+        QCOMPARE(hardwareDialogs(), 0);
+
+        QPointer<QWidget> first;
+        int indexAtSecond = -2;
+        ModalPoller poller;
+        poller.expect("Form2 first", isForm2, [&](QWidget *w) {
+            first = w;
+            static_cast<TForm2 *>(w)->RadioGroup1Buttons[1]->click();
+            QTest::mouseClick(static_cast<TForm2 *>(w)->Button2, Qt::LeftButton);
+        });
+        poller.expect("Form2 second", isForm2, [&](QWidget *w) {
+            indexAtSecond = w == first ? static_cast<TForm2 *>(w)->itemIndex() : -3;
+            QTest::mouseClick(static_cast<TForm2 *>(w)->Button2, Qt::LeftButton);
+        });
+        form.Harwareanpassen1->trigger();
+        QCOMPARE(hardwareDialogs(), 1);
+        form.Harwareanpassen1->trigger();
+        QVERIFY2(poller.finish(), qPrintable(poller.report()));
+        QCOMPARE(indexAtSecond, 1);
+        QCOMPARE(hardwareDialogs(), 1);
+        QCOMPARE(fileContents(confPath()), QByteArray("2\n"));
+    }
+    // It ends with the window.
+    QCOMPARE(hardwareDialogs(), 0);
+}
+
+void TestStartup::dialogMadeForTheStartupCheck()
+{
+    TForm1 form;
+    form.makeForm2WhenShown();
+    form.hooks.terminate = [] { QFAIL("terminated"); };
+    ModalPoller poller;
+    poller.expect("Form2", isForm2, [](QWidget *w) {
+        auto *f = static_cast<TForm2 *>(w);
+        f->RadioGroup1Buttons[0]->click();
+        QTest::mouseClick(f->Button1, Qt::LeftButton);
+    });
+    form.show();
+    QTRY_VERIFY(form.startupCheckDone());
+    QVERIFY2(poller.finish(), qPrintable(poller.report()));
+    QCOMPARE(tintrava::HardwareRow, 1);
+    QCOMPARE(fileContents(confPath()), QByteArray("1\n"));
 }
 
 QTEST_MAIN(TestStartup)

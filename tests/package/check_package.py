@@ -39,6 +39,8 @@ from user_program import (NOBODY, UserProgram, check_window_icon, running_as_roo
                           user_folder, window_class)
 
 APP_ID = "io.github.tintrava.Tintrava"
+# Makes Wine's "MS Sans Serif" known by its family to an installed program.
+FONT_CONF = "65-tintrava-ms-sans-serif.conf"
 MIME_TYPE = "application/x-tintrava-sequence"
 MIME_ICON = MIME_TYPE.replace("/", "-")
 ICON_SIZES = (48, 128, 256)
@@ -66,7 +68,11 @@ WINDOW_FILES = [
     f"share/mime/packages/{APP_ID}.xml",
     "share/man/man1/tintrava.1.gz",
     "share/man/de/man1/tintrava.1.gz",
+    f"share/fontconfig/conf.avail/{FONT_CONF}",
 ]
+# Beside the prefix: fontconfig's link to the font configuration (/etc for
+# /usr, PREFIX/etc for any other prefix).
+FONT_LINK = f"etc/fonts/conf.d/{FONT_CONF}"
 # cmake --install brings one copyright and changelog; debhelper one set per
 # package, and the notes that lintian's remarks on German words are none.
 CMAKE_DOCS = ["share/doc/tintrava/copyright", "share/doc/tintrava/changelog.gz"]
@@ -312,6 +318,36 @@ def check_installed(prefix, expected, tmp):
     return entry
 
 
+def check_font_link(link, target):
+    if not os.path.islink(link) or os.readlink(link) != target:
+        raise Failure(f"{link} is not a link to {target}")
+
+
+WINE_FONTS = "/usr/share/wine/fonts/"
+
+
+def check_font_conf(conf, tmp):
+    """With the package's font configuration, fontconfig finds Wine's "MS Sans
+    Serif" by its family, and none of Wine's other fonts."""
+    if not os.path.isfile(WINE_FONTS + "ms_sans_serif.ttf"):
+        print("fonts-wine is not installed: the font configuration is not tried")
+        return
+    config = os.path.join(tmp, "fonts.conf")
+    with open(config, "w", encoding="utf-8") as f:
+        f.write('<?xml version="1.0"?>\n<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">\n'
+                f"<fontconfig><include>/etc/fonts/fonts.conf</include><include>{conf}</include>"
+                f"<cachedir>{os.path.join(tmp, 'fc-cache')}</cachedir></fontconfig>\n")
+    env = dict(os.environ, FONTCONFIG_FILE=config)
+    matched = must_run(["fc-match", "-f", "%{file}", "MS Sans Serif"], env=env).stdout
+    if matched != WINE_FONTS + "ms_sans_serif.ttf":
+        raise Failure(f"with {conf}, MS Sans Serif is {matched}")
+    listed = sorted(line for line in must_run(["fc-list", "-f", "%{file}\n"], env=env).stdout.split("\n")
+                    if line.startswith(WINE_FONTS))
+    if listed != [WINE_FONTS + "ms_sans_serif.ttf"]:
+        raise Failure(f"with {conf}, fontconfig knows these of Wine's fonts: {listed}")
+    print(f"font configuration: MS Sans Serif is {matched}")
+
+
 def read_desktop_entry(path):
     parser = configparser.ConfigParser(interpolation=None, strict=True)
     parser.optionxform = str
@@ -332,6 +368,8 @@ def check_install(build_dir):
         must_run([os.environ.get("TINTRAVA_CMAKE", "cmake"), "--install", build_dir, "--prefix", prefix])
         expected = PLAYER_FILES + WINDOW_FILES + CMAKE_DOCS
         check_installed(prefix, expected, tmp)
+        check_font_link(os.path.join(prefix, FONT_LINK), os.path.join(prefix, "share/fontconfig/conf.avail", FONT_CONF))
+        expected = expected + [FONT_LINK]
         unexpected = [f for f in files_below(prefix) if f not in expected]
         if unexpected:
             raise Failure(f"installed but not expected: {', '.join(unexpected)}")
@@ -438,9 +476,12 @@ def check_control(debs, version):
     window_depends = relation_names(window.get("Depends", ""))
     if f"tintrava-play (= {version})" not in [d.strip() for d in window.get("Depends", "").split(",")]:
         raise Failure(f"tintrava does not depend on tintrava-play (= {version}): {window.get('Depends')}")
-    for library in ("libqt6widgets6", "libqt6network6", "libc6"):
+    for library in ("libqt6widgets6", "libc6"):
         if library not in window_depends:
             raise Failure(f"tintrava's Depends does not name {library}: {window.get('Depends')}")
+    # One copy per user is kept without Qt's network module.
+    if "libqt6network6" in window_depends:
+        raise Failure(f"tintrava depends on Qt Network: {window.get('Depends')}")
     # Qt's German buttons and file dialogs and the windows' two fonts: the
     # program runs without them (English Qt texts, a fallback font), so by
     # Debian policy 7.2 they are Recommends, which apt installs by default.
@@ -507,8 +548,15 @@ def case_package_deb(case):
         alone = os.path.join(tmp, package)
         must_run(["dpkg-deb", "-x", debs[package], alone])
         got = files_below(os.path.join(alone, "usr"))
-        if sorted(expected + PACKAGE_DOCS[package]) != got or sorted(os.listdir(alone)) != ["usr"]:
-            raise Failure(f"{package} holds {got}, expected {sorted(expected + PACKAGE_DOCS[package])}")
+        tops = ["etc", "usr"] if package == "tintrava" else ["usr"]
+        if sorted(expected + PACKAGE_DOCS[package]) != got or sorted(os.listdir(alone)) != tops:
+            raise Failure(f"{package} holds {got} in {os.listdir(alone)}, "
+                          f"expected {sorted(expected + PACKAGE_DOCS[package])} in {tops}")
+        if package == "tintrava":
+            if files_below(os.path.join(alone, "etc")) != [FONT_LINK[len("etc/"):]]:
+                raise Failure(f"tintrava holds {files_below(os.path.join(alone, 'etc'))} in /etc")
+            check_font_link(os.path.join(alone, FONT_LINK), f"/usr/share/fontconfig/conf.avail/{FONT_CONF}")
+            check_font_conf(os.path.join(alone, "usr/share/fontconfig/conf.avail", FONT_CONF), tmp)
         shutil.rmtree(alone)
         must_run(["dpkg-deb", "-x", debs[package], root])
     prefix = os.path.join(root, "usr")

@@ -1,6 +1,9 @@
 #include <QtTest>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "lamp/d2xx/d2xx_unit.h"
 #include "support/fake_d2xx.h"
@@ -139,6 +142,64 @@ private slots:
         QCOMPARE(D2XXUnit::DeviceCount, 7u);
         if (op == OpOpen)
             QCOMPARE(D2XXUnit::DeviceHandle, nullptr);
+    }
+
+    // The driver chosen by the first operation, once, even when several
+    // threads ask at the same time; a chooser that finds nothing leaves the
+    // operations failing as without a driver.
+    void driverChosenAtFirstUse_data()
+    {
+        QTest::addColumn<int>("op");
+        QTest::addColumn<int>("threads");
+        QTest::newRow("count, one thread") << int(OpCount) << 1;
+        QTest::newRow("open, one thread") << int(OpOpen) << 1;
+        QTest::newRow("count, eight threads") << int(OpCount) << 8;
+    }
+    void driverChosenAtFirstUse()
+    {
+        QFETCH(int, op);
+        QFETCH(int, threads);
+        std::atomic<int> chosen{0};
+        D2XXUnit::setDriverChooser([&chosen] {
+            ++chosen;
+            return FakeD2xx::api();
+        });
+        QCOMPARE(chosen.load(), 0);
+        std::vector<std::thread> askers;
+        std::atomic<bool> go{false};
+        std::atomic<int> failed{0};
+        for (int i = 0; i < threads; ++i)
+            askers.emplace_back([&] {
+                while (!go.load()) {
+                }
+                // Only the listing is safe to run side by side on the fake.
+                if (D2xxApi(D2XXUnit::driver()).ListDevices == nullptr)
+                    ++failed;
+            });
+        go = true;
+        for (std::thread &asker : askers)
+            asker.join();
+        QCOMPARE(failed.load(), 0);
+        QCOMPARE(chosen.load(), 1);
+        QCOMPARE(runOp(op), FT_OK);
+        QCOMPARE(chosen.load(), 1);
+        // A table set later replaces the chosen one, and no chooser runs again.
+        D2XXUnit::setDriver(D2xxApi{});
+        QCOMPARE(runOp(op), FT_OTHER_ERROR);
+        QCOMPARE(chosen.load(), 1);
+    }
+
+    void chooserWithoutDriver()
+    {
+        int chosen = 0;
+        D2XXUnit::setDriverChooser([&chosen] {
+            ++chosen;
+            return D2xxApi{};
+        });
+        for (int op = OpCount; op <= OpQueue; ++op)
+            QCOMPARE(runOp(op), FT_OTHER_ERROR);
+        QVERIFY(fake.calls.empty());
+        QCOMPARE(chosen, 1);
     }
 
     void emptyTableFailsEverything()

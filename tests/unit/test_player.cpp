@@ -256,6 +256,23 @@ private slots:
         QCOMPARE(rig.player.SequenceRow, 1);
     }
 
+    // The player without a window ticks at once: a tick in the same instant
+    // as the start begins step one, and the step lasts from that tick.
+    void tickInTheSameInstantBeginsStepOne()
+    {
+        Rig rig({{"1", "Rot", "1"}, {"2", "Gr\u00FCn", "1"}});
+        rig.start();
+        rig.tickAfter(0);
+        QCOMPARE(rig.sent, QStringList({"1"}));
+        QCOMPARE(rig.player.SequenceRow, 1);
+        QCOMPARE(rig.label4, QStringLiteral("Restdauer dieser Farbe: 00:01:00"));
+        rig.tickAfter(Minute - Second);
+        QCOMPARE(rig.player.SequenceRow, 1);
+        rig.tickAfter(2 * Second);
+        QCOMPARE(rig.player.SequenceRow, 2);
+        QCOMPARE(rig.sent, QStringList({"1", "1", "2"}));
+    }
+
     void restartBeginsAtStepOne()
     {
         Rig rig({{"1", "Rot", "1"}, {"3", "Blau", "1"}});

@@ -1,0 +1,75 @@
+// The window icon at start: the two sizes a task bar and a window switcher
+// use, read without any of Qt's image format plugins, which a start that
+// shows the main window (with Qt's Fusion style, as under the tests) does
+// not load at all.
+#include <QtTest>
+
+#include <QFile>
+
+#include "storage/settings_file.h"
+#include "ui/fonts.h"
+#include "ui/main_window.h"
+#include "ui/window_icon.h"
+
+namespace {
+
+// The image format plugins this process has loaded.
+QStringList loadedImagePlugins()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return {QStringLiteral("<no /proc/self/maps>")};
+    QStringList plugins;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const qsizetype at = line.indexOf("/imageformats/");
+        if (at >= 0 && !plugins.contains(QString::fromUtf8(line.mid(at))))
+            plugins << QString::fromUtf8(line.mid(at));
+    }
+    return plugins;
+}
+
+} // namespace
+
+class TestWindowIcon : public QObject {
+    Q_OBJECT
+private slots:
+    void sizesAtStart();
+    void noImagePluginAtStart();
+};
+
+void TestWindowIcon::sizesAtStart()
+{
+    const QIcon icon = tintrava::applicationIcon();
+    QCOMPARE(icon.availableSizes(), (QList<QSize>{QSize(48, 48), QSize(128, 128)}));
+    // Drawn, not blank: the middle of the 48 px image is not transparent.
+    const QImage image = icon.pixmap(QSize(48, 48)).toImage();
+    QCOMPARE(image.size(), QSize(48, 48));
+    QVERIFY(qAlpha(image.pixel(24, 24)) > 0);
+}
+
+void TestWindowIcon::noImagePluginAtStart()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("reads /proc/self/maps");
+#endif
+    QVERIFY2(loadedImagePlugins().isEmpty(), qPrintable(loadedImagePlugins().join('\n')));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile conf(dir.filePath(QStringLiteral("my.conf")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("3\n");
+    conf.close();
+    tintrava::setConfigDirectory(dir.path());
+    tintrava::setupFonts();
+    QApplication::setWindowIcon(tintrava::applicationIcon());
+    tintrava::readStyleImagesAsPng();
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTRY_VERIFY(form.startupCheckDone());
+    QVERIFY2(loadedImagePlugins().isEmpty(), qPrintable(loadedImagePlugins().join('\n')));
+    tintrava::setConfigDirectory(QString());
+}
+
+QTEST_MAIN(TestWindowIcon)
+#include "test_window_icon.moc"
