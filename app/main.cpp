@@ -9,10 +9,22 @@
 #include <cstdlib>
 #include <string>
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "app/command_line.h"
 #include "ui/first_paint_probe.h"
 #include "ui/fonts.h"
+#if !defined(_WIN32)
 #include "ui/graphical_session.h"
+#endif
 #include "lamp/d2xx/d2xx_unit.h"
 #include "lamp/d2xx/driver_loader.h"
 #include "lamp/d2xx/libftdi_binding.h"
@@ -33,12 +45,56 @@ void reportStartupWarning(const std::string &warning)
         std::fprintf(stderr, "tintrava: %s\n", warning.c_str());
 }
 
+#if defined(_WIN32)
+// A window program on Windows starts without standard streams. Started from
+// a console (cmd, PowerShell), its answers belong there: the streams are tied
+// to that console, unless the caller redirected them to a file or pipe.
+void attachParentConsole()
+{
+    static bool attached = false;
+    if (attached)
+        return;
+    attached = true;
+    const auto redirected = [](DWORD which) {
+        const HANDLE h = GetStdHandle(which);
+        return h != nullptr && h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_UNKNOWN;
+    };
+    const bool outRedirected = redirected(STD_OUTPUT_HANDLE);
+    const bool errRedirected = redirected(STD_ERROR_HANDLE);
+    if ((outRedirected && errRedirected) || !AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (!outRedirected)
+        std::freopen("CONOUT$", "w", stdout);
+    if (!errRedirected)
+        std::freopen("CONOUT$", "w", stderr);
+}
+
+void print(FILE *stream, const QString &text)
+{
+    attachParentConsole();
+    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        // A console shows UTF-16 whatever its code page: the umlauts come through.
+        std::fflush(stream);
+        const std::wstring wide = text.toStdWString();
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), DWORD(wide.size()), &written, nullptr);
+        return;
+    }
+    // A file or pipe gets UTF-8, as the player writes it.
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+#else
 void print(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
+#endif
 
 // Qt ends a failed start of its window system with an abort, a core dump and
 // the advice to reinstall. The probe before it catches the usual causes; what
@@ -113,11 +169,14 @@ int main(int argc, char **argv)
         }
     }
 
+#if !defined(_WIN32)
+    // Windows always has its desktop; only an X or Wayland display can be missing.
     const std::string noSession = tintrava::missingGraphicalSession(argc, argv);
     if (!noSession.empty()) {
         std::fprintf(stderr, "tintrava: %s\n", noSession.c_str());
         return 1;
     }
+#endif
 
     g_qtMessageHandler = qInstallMessageHandler(startupMessageHandler);
     QApplication app(argc, argv);
@@ -132,7 +191,10 @@ int main(int argc, char **argv)
         print(stderr, commandLine.output);
         return tintrava::CommandLineErrorStatus;
     case tintrava::CommandLine::Run:
-        print(stderr, commandLine.output);
+        // Only when there is something to say: on Windows this ties the
+        // program to the console it was started from.
+        if (!commandLine.output.isEmpty())
+            print(stderr, commandLine.output);
         break;
     }
     // Only the name: a display name would be appended to every window caption.
@@ -143,8 +205,15 @@ int main(int argc, char **argv)
     tintrava::readStyleImagesAsPng();
 
     // Qt's own buttons and menus in German, like the rest of the program.
+    // On Windows it is built into the program; elsewhere Debian's package
+    // (qt6-translations-l10n) brings it.
     QTranslator qtTranslator;
-    if (qtTranslator.load(QStringLiteral("qtbase_de"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+#if defined(_WIN32)
+    const QString translations = QStringLiteral(":/translations");
+#else
+    const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#endif
+    if (qtTranslator.load(QStringLiteral("qtbase_de"), translations))
         QApplication::installTranslator(&qtTranslator);
 
     tintrava::setupFonts();

@@ -1,5 +1,6 @@
 #include "ui/fonts.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
 #include <QStandardPaths>
@@ -11,6 +12,7 @@ namespace tintrava {
 
 namespace {
 
+#if !defined(_WIN32)
 // Debian's fonts-wine puts it here; other systems may keep it in a data dir.
 QStringList wineFontCandidates()
 {
@@ -47,11 +49,13 @@ QString registerWineFont()
     }
     return {};
 }
+#endif
 
 // Wine's copy holds bitmaps for the 8 pt dialog size only; larger text goes
 // to a scalable family instead of being drawn at 8 pt.
 QString g_largeTextFamily;
 
+#if !defined(_WIN32)
 QString scalableFamily()
 {
     const QString liberation = QStringLiteral("Liberation Sans");
@@ -59,11 +63,27 @@ QString scalableFamily()
         return liberation;
     return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
 }
+#endif
 
 } // namespace
 
 QString setupFonts()
 {
+#if defined(_WIN32)
+    // Windows has the font itself, with bitmaps for every size the windows
+    // use. It is also the one font of boxes and menus, which Qt would
+    // otherwise give the system's message and menu fonts.
+    static const QString chosen = [] {
+        const QString family = QString::fromLatin1(DialogFontFamily);
+        // Should the bitmap font be missing, its TrueType successor and the
+        // dialog fonts of later Windows versions stand in, never a serif.
+        QFont::insertSubstitutions(family, {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Tahoma"),
+                                            QStringLiteral("Segoe UI")});
+        QApplication::setFont(dialogFont(8));
+        return family;
+    }();
+    return chosen;
+#else
     static const QString chosen = [] {
         QString wine = installedWineFont();
         if (wine.isEmpty())
@@ -84,6 +104,7 @@ QString setupFonts()
         return fallback;
     }();
     return chosen;
+#endif
 }
 
 QFont dialogFont(int pointSize)

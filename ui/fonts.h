@@ -1,7 +1,8 @@
 #pragma once
-// The windows were drawn for "MS Sans Serif" 8 pt. Where Wine's copy of that
-// font is installed it is used; otherwise Liberation Sans stands in, which has
-// the same widths as Arial; failing both, Qt's default font.
+// The windows were drawn for "MS Sans Serif" 8 pt. On Windows it is Windows'
+// own. Elsewhere, where Wine's copy of that font is installed it is used;
+// otherwise Liberation Sans stands in, which has the same widths as Arial;
+// failing both, Qt's default font.
 #include <QFont>
 #include <QString>
 

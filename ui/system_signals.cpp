@@ -5,6 +5,22 @@
 #include <cerrno>
 #include <csignal>
 
+#if defined(_WIN32)
+
+namespace tintrava {
+
+// A window program on Windows gets no console signals; logging off and
+// shutting down reach it as the session's end, which Qt turns into closing
+// its windows.
+SystemSignals::SystemSignals(QObject *parent) : QObject(parent) {}
+SystemSignals::~SystemSignals() = default;
+void SystemSignals::restoreDefaults() {}
+void SystemSignals::readSignals() {}
+
+} // namespace tintrava
+
+#else
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -65,3 +81,5 @@ void SystemSignals::readSignals()
 }
 
 } // namespace tintrava
+
+#endif
