@@ -23,6 +23,7 @@
 #include "sequence/memory_grid.h"
 #include "sequence/player.h"
 #include "sequence/sequence_file.h"
+#include "sequence/tick_loop.h"
 #include "storage/config_location.h"
 #include "storage/file_head.h"
 
@@ -427,27 +428,20 @@ int playFile(const Options &options, Streams &streams)
                                     [&](const std::string &t) { remainingTotal = t; },
                                 });
 
-    // Ticks every 1000 ms, like the window's timer: a slow lamp exchange does
-    // not shift the ticks after it, and a tick that is missed is not caught up.
-    // A signal that came while the file was read ends the run before it starts.
-    using Clock = std::chrono::steady_clock;
-    auto nextTick = Clock::now();
+    // The first colour goes out at once, then one tick every 1000 ms like
+    // the window's timer (see tick_loop.h). A signal that came while the
+    // file was read ends the run before it starts.
     if (!play::interrupted())
         player.start();
-    while (running && !play::interrupted()) {
-        nextTick += std::chrono::milliseconds(1000);
-        const auto now = Clock::now();
-        while (nextTick <= now)
-            nextTick += std::chrono::milliseconds(1000);
-        const int wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now).count());
-        if (!play::sleepUnlessInterrupted(wait))
-            break;
-        player.tick();
-        reportLamp();
-        if (running)
-            display.step(player.SequenceRow, stepCount, grid.cell(1, player.SequenceRow), remainingStep,
-                         remainingTotal);
-    }
+    runTicks([] { return TickClock::now(); }, [](int ms) { return play::sleepUnlessInterrupted(ms); },
+             [&] { return running && !play::interrupted(); },
+             [&] {
+                 player.tick();
+                 reportLamp();
+                 if (running)
+                     display.step(player.SequenceRow, stepCount, grid.cell(1, player.SequenceRow), remainingStep,
+                                  remainingTotal);
+             });
 
     // A lamp found during the run that another program holds: not ours to
     // switch off.
