@@ -432,7 +432,7 @@ int playFile(const Options &options, Streams &streams)
     // the window's timer (see tick_loop.h). A signal that came while the
     // file was read ends the run before it starts.
     if (!play::interrupted())
-        player.start();
+        player.startNow();
     runTicks([] { return TickClock::now(); }, [](int ms) { return play::sleepUnlessInterrupted(ms); },
              [&] { return running && !play::interrupted(); },
              [&] {

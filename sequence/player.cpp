@@ -38,6 +38,14 @@ void SequencePlayer::start()
     StepEndTime = m_hooks.now();
 }
 
+void SequencePlayer::startNow()
+{
+    SequenceRow = 0;
+    // Earlier than any clock reading, so the first tick advances to step 1
+    // even within the same millisecond.
+    StepEndTime = -HUGE_VAL;
+}
+
 int SequencePlayer::minutesOf(int row) const
 {
     return strToIntDef(m_grid.cell(2, row), 1);

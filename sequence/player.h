@@ -39,6 +39,9 @@ public:
     bool canStart() const;
     // Called when a run starts; nothing is sent until the first tick.
     void start();
+    // For a run whose first tick comes at its start itself (tintrava-play):
+    // that tick begins step 1, however little time has passed since.
+    void startNow();
     void tick();
 
     int SequenceRow = 0;

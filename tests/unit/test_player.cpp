@@ -256,6 +256,20 @@ private slots:
         QCOMPARE(rig.player.SequenceRow, 1);
     }
 
+    // tintrava-play ticks at the start itself: step 1 at once, not the header.
+    void startNowBeginsStepOneAtOnce()
+    {
+        Rig rig({{"5", "Orange", "1"}, {"3", "Blau", "1"}});
+        rig.start();
+        rig.player.startNow();
+        rig.tickAfter(0);
+        QCOMPARE(rig.player.SequenceRow, 1);
+        QCOMPARE(rig.sent, QStringList{"5"});
+        QCOMPARE(rig.label4, QString("Restdauer dieser Farbe: 00:01:00"));
+        rig.tickAfter(Second);
+        QCOMPARE(rig.player.SequenceRow, 1);
+    }
+
     void restartBeginsAtStepOne()
     {
         Rig rig({{"1", "Rot", "1"}, {"3", "Blau", "1"}});
