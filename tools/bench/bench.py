@@ -392,6 +392,11 @@ def main():
           f"discovery: {args.passes} passes per device count; took {time.monotonic() - began:.0f} s")
     print()
     print(table(results, args))
+    # The window and tintrava-play while playing (bench_playing.py).
+    if "playing" in parts:
+        import bench_playing  # noqa: E402
+        with Display():
+            print("\n".join(bench_playing.run(args.build)))
     return 0
 
 
