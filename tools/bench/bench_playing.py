@@ -281,6 +281,8 @@ def run(build, baseline=None, pings=200, cancels=20, steps=10, runs=5):
         r = measure_window(b, pings, cancels)
         for part in ("idle", "playing"):
             v = r[part]
+            if not v:
+                continue
             rows.append(f"  {label}: WM ping reply {part:8s} p50/p90/p99/max "
                         f"{pct(v, 50):.1f}/{pct(v, 90):.1f}/{pct(v, 99):.1f}/{max(v):.1f} ms")
         rows.append(f"  {label}: 'Abbrechen' -> overlay gone on screen: median {statistics.median(r['shown']):.0f} ms, "
