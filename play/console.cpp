@@ -20,6 +20,9 @@
 #include <windows.h>
 #include <shellapi.h>
 #else
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -221,6 +224,7 @@ bool sleepUnlessInterrupted(int ms)
 {
     using namespace std::chrono;
     const auto end = steady_clock::now() + milliseconds(ms);
+#if defined(_WIN32)
     while (!g_interrupted) {
         const auto left = duration_cast<milliseconds>(end - steady_clock::now());
         if (left.count() <= 0)
@@ -228,6 +232,33 @@ bool sleepUnlessInterrupted(int ms)
         std::this_thread::sleep_for(std::min(left, milliseconds(50)));
     }
     return false;
+#else
+    // One wait for the whole time, which a signal cuts short; no waking up
+    // every few milliseconds to look at the flag. The signals stay blocked
+    // from the look at the flag until ppoll takes the old mask back, so one
+    // that comes in between still ends the wait. (The output threads block
+    // them for good, so they reach this thread.)
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    for (int signal : interruptSignals())
+        sigaddset(&interrupts, signal);
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    bool done = false;
+    while (!g_interrupted) {
+        const auto left = duration_cast<nanoseconds>(end - steady_clock::now());
+        if (left.count() <= 0) {
+            done = true;
+            break;
+        }
+        struct timespec wait {};
+        wait.tv_sec = time_t(left.count() / 1000000000);
+        wait.tv_nsec = long(left.count() % 1000000000);
+        ppoll(nullptr, 0, &wait, &before);
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return done;
+#endif
 }
 
 bool stdoutIsTerminal()

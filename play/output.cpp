@@ -48,6 +48,14 @@ private:
 
 OutputChannel::OutputChannel(Writer writer) : m_writer(std::move(writer))
 {
+}
+
+void OutputChannel::startWriterLocked()
+{
+    // At the first text: a stream nothing is written to (standard error in
+    // a run without problems) costs no thread.
+    if (m_thread.joinable())
+        return;
     SignalsBlockedHere blocked;
     m_thread = std::thread([this] { run(); });
 }
@@ -59,7 +67,8 @@ OutputChannel::~OutputChannel()
         m_quit = true;
     }
     m_changed.notify_all();
-    m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void OutputChannel::text(std::string text)
@@ -76,6 +85,7 @@ void OutputChannel::text(std::string text)
             return;
         }
         m_items.push_back({std::move(text), false});
+        startWriterLocked();
     }
     m_changed.notify_all();
 }
@@ -90,6 +100,7 @@ void OutputChannel::progress(std::string text)
             m_items.back().text = std::move(text);
         else
             m_items.push_back({std::move(text), true});
+        startWriterLocked();
     }
     m_changed.notify_all();
 }

@@ -46,6 +46,8 @@ private:
         bool progress = false;
     };
     void run();
+    // Starts the writer thread unless it runs; with m_mutex held.
+    void startWriterLocked();
 
     Writer m_writer;
     std::mutex m_mutex;

@@ -1,6 +1,8 @@
 #include "storage/file_head.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -49,6 +51,16 @@ FileHead::Status openError(int error)
 }
 #endif
 
+// Room for the whole file as its size says, and one byte more so that its
+// end is seen without growing; never the whole limit up front, which for a
+// limit of many megabytes would be filled and kept for a file of a few lines.
+std::size_t initialCapacity(std::uintmax_t size, std::size_t limit)
+{
+    constexpr std::size_t Least = 4096;
+    const std::uintmax_t wanted = size < limit ? size + 1 : std::uintmax_t(limit);
+    return std::min<std::size_t>(limit, std::max<std::size_t>(Least, std::size_t(wanted)));
+}
+
 } // namespace
 
 FileHead readFileHead(const std::string &path, std::size_t limit, const std::function<bool()> &stop)
@@ -69,12 +81,23 @@ FileHead readFileHead(const std::string &path, std::size_t limit, const std::fun
     if (!in)
         return failed(errno == EACCES ? FileHead::NoPermission : FileHead::Failed, errno);
     FileHead head;
-    head.bytes.assign(limit, '\0');
-    in.read(head.bytes.data(), std::streamsize(limit));
-    if (in.bad())
-        return failed(FileHead::Failed, errno);
+    std::size_t got = 0;
+    std::error_code sizeError;
+    const std::uintmax_t size = fs::file_size(file, sizeError);
+    head.bytes.resize(initialCapacity(sizeError ? 0 : size, limit));
+    while (got < limit) {
+        if (got == head.bytes.size())
+            head.bytes.resize(std::min(limit, head.bytes.size() * 2));
+        in.read(head.bytes.data() + got, std::streamsize(head.bytes.size() - got));
+        got += std::size_t(in.gcount());
+        if (in.bad())
+            return failed(FileHead::Failed, errno);
+        if (in.eof())
+            break;
+    }
     (void)stop;
-    head.bytes.resize(std::size_t(in.gcount()));
+    head.bytes.resize(got);
+    head.bytes.shrink_to_fit();
     head.status = FileHead::Read;
     return head;
 #else
@@ -109,10 +132,12 @@ FileHead readFileHead(const std::string &path, std::size_t limit, const std::fun
     }
 
     FileHead head;
-    head.bytes.assign(limit, '\0');
+    head.bytes.resize(initialCapacity(info.st_size > 0 ? std::uintmax_t(info.st_size) : 0, limit));
     std::size_t got = 0;
     while (got < limit) {
-        const ssize_t n = ::read(fd, head.bytes.data() + got, limit - got);
+        if (got == head.bytes.size())
+            head.bytes.resize(std::min(limit, head.bytes.size() * 2));
+        const ssize_t n = ::read(fd, head.bytes.data() + got, head.bytes.size() - got);
         if (n > 0) {
             got += std::size_t(n);
             continue;
@@ -127,6 +152,7 @@ FileHead readFileHead(const std::string &path, std::size_t limit, const std::fun
     }
     ::close(fd);
     head.bytes.resize(got);
+    head.bytes.shrink_to_fit();
     head.status = FileHead::Read;
     return head;
 #endif

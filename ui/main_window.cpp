@@ -24,6 +24,7 @@
 #include "lamp/discovery.h"
 #include "lamp/integer_rule.h"
 #include "lamp/lamp_hold.h"
+#include "lamp/lamp_worker.h"
 #include "lamp/lampstate.h"
 #include "lamp/protocols.h"
 #include "sequence/player.h"
@@ -200,20 +201,31 @@ TForm1::TForm1(QWidget *parent)
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
     Timer2->start();
 
+    // The commander runs on the lamp's thread; what it does to the window
+    // goes back to the window's thread.
     m_commander = std::make_unique<tintrava::LampCommander>(
         Lamp, tintrava::LampCommander::Hooks{
                   [this](int ms) { hooks.sleep(ms); },
                   // start() also restarts the interval, so discovery waits a
                   // full second after every exchange.
-                  [this](bool enabled) { enabled ? Timer2->start() : Timer2->stop(); },
-                  [this] { getusbdev(); },
+                  [this](bool enabled) {
+                      toWindow([this, enabled] {
+                          if (enabled && !m_lampFinished)
+                              Timer2->start();
+                          else
+                              Timer2->stop();
+                      });
+                  },
+                  [this] { discoverForWindow(); },
                   [this] { return mayDriveLamp(); },
               });
     m_player = std::make_unique<tintrava::SequencePlayer>(
         *StringGrid1, tintrava::SequencePlayer::Hooks{
                           [this] { return hooks.now(); },
-                          [this](int n) { selectcolor(n); },
-                          [this](const std::string &w) { selectcolor2(w); },
+                          [this](int n) { runCommand([this, n] { m_commander->selectcolor(n); }); },
+                          [this](const std::string &w) {
+                              runCommand([this, w] { m_commander->selectcolor2(w); });
+                          },
                           [this] { Button4Click(); },
                           [this] { return Timer1->isActive(); },
                           [this](const std::string &t) { Label4->setText(QString::fromStdString(t)); },
@@ -230,6 +242,8 @@ TForm1::TForm1(QWidget *parent)
 
 TForm1::~TForm1()
 {
+    // The lamp's thread uses the commander, the lamp state and the hold.
+    finishLampWork();
     m_ownForm2.reset();
     delete m_qtDialogs;
 }
@@ -241,6 +255,44 @@ TForm2 *TForm1::form2()
         m_form2 = m_ownForm2.get();
     }
     return m_form2;
+}
+
+tintrava::LampWorker &TForm1::lampWorker()
+{
+    if (!m_worker)
+        m_worker = std::make_unique<tintrava::LampWorker>(hooks.lampThread ? tintrava::LampWorker::Mode::OwnThread
+                                                                           : tintrava::LampWorker::Mode::CallerThread);
+    return *m_worker;
+}
+
+void TForm1::toWindow(std::function<void()> fn)
+{
+    // On the window's thread already (no lamp thread, or the window is
+    // closing and finishes the lamp's work itself): at once, as a direct call.
+    if (QThread::currentThread() == thread()) {
+        fn();
+        return;
+    }
+    // Dropped with the window if it is gone by then.
+    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+bool TForm1::lampBusy() const
+{
+    return m_worker && m_worker->pending() > 0;
+}
+
+void TForm1::finishLampWork()
+{
+    if (m_lampFinished)
+        return;
+    m_lampFinished = true;
+    // A colour the run still has queued is not sent; an off asked for is.
+    ++m_runGeneration;
+    Timer1->stop();
+    Timer2->stop();
+    if (m_worker)
+        m_worker->finish();
 }
 
 TPanel *TForm1::makePaletteEntry(const QString &caption, int top, int number, const QColor &screen,
@@ -463,20 +515,36 @@ void TForm1::Button5Click()
         dialogs().showMessage(NothingToPlayMessage);
         return;
     }
+    if (m_starting)
+        return;
     // The lamp is held from the start: one that another program drives is
     // refused before anything changes here. Without a lamp nothing is held
     // yet; the run takes the hold when its first command finds one.
-    getusbdev();
-    switch (m_hold->takeFound(Lamp)) {
-    case tintrava::LampHold::HeldByOther:
+    m_starting = true;
+    lampWorker().post([this] {
+        discoverForWindow();
+        const tintrava::LampHold::Result held = m_hold->takeFound(Lamp);
+        if (held == tintrava::LampHold::Unavailable)
+            reportUnguardedLamp();
+        m_lampRun = held != tintrava::LampHold::HeldByOther;
+        toWindow([this, held] { startRun(held); });
+    });
+}
+
+void TForm1::startRun(int holdResult)
+{
+    m_starting = false;
+    if (holdResult == tintrava::LampHold::HeldByOther) {
         dialogs().showMessage(tintrava::LampHold::InUseText);
         return;
-    case tintrava::LampHold::Unavailable:
-        reportUnguardedLamp();
-        break;
-    case tintrava::LampHold::Held:
-    case tintrava::LampHold::NoLamp:
-        break;
+    }
+    // Closed, or the steps deleted, while the lamp was asked: no run.
+    if (m_lampFinished || StringGrid1->rowCount() < 2) {
+        lampWorker().post([this] {
+            m_lampRun = false;
+            m_hold->release();
+        });
+        return;
     }
     rememberFocusBeforePlay();
     Button1->setEnabled(false);
@@ -501,14 +569,36 @@ void TForm1::Button4Click()
     keyboardWhilePlaying(false);
     Timer1->stop();
     updateFileActions();
-    selectcolor(tintrava::ColourOff);
-    m_hold->release();
+    // The off follows the exchange in flight, once it has closed the
+    // device; a colour the run has queued behind it is dropped.
+    ++m_runGeneration;
+    lampWorker().post([this] {
+        m_lampRun = false;
+        m_commander->selectcolor(tintrava::ColourOff);
+        m_hold->release();
+    });
+}
+
+void TForm1::runCommand(std::function<void()> command)
+{
+    // The previous tick's exchange is still under way (a slow lamp): this
+    // tick's colour is left out, as a tick the window was too busy for
+    // would be; the next tick sends the current colour again.
+    if (m_commandInFlight)
+        return;
+    m_commandInFlight = true;
+    const int run = m_runGeneration;
+    lampWorker().post([this, run, command = std::move(command)] {
+        if (run == m_runGeneration)
+            command();
+        toWindow([this] { m_commandInFlight = false; });
+    });
 }
 
 bool TForm1::mayDriveLamp()
 {
     using tintrava::LampHold;
-    if (!playing() && !m_hold->holding()) {
+    if (!m_lampRun && !m_hold->holding()) {
         // A command outside a run (none is sent today) keeps no hold, but
         // still leaves another program's lamp alone.
         const LampHold::Result result = m_hold->takeFound(Lamp);
@@ -527,13 +617,18 @@ bool TForm1::mayDriveLamp()
     }
     // A lamp found only during the run (plugged in late, or swapped) that
     // another program holds.
-    if (playing())
-        lampTakenByOther();
+    if (m_lampRun) {
+        m_lampRun = false;
+        toWindow([this] { lampTakenByOther(); });
+    }
     return false;
 }
 
 void TForm1::lampTakenByOther()
 {
+    // Stopped by the user meanwhile: the off is on its way already.
+    if (!playing())
+        return;
     // The final off of the stop asks again and is refused: the lamp is the
     // other program's.
     Button4Click();
@@ -557,27 +652,41 @@ void TForm1::Timer1Timer()
 
 void TForm1::Timer2Timer()
 {
-    if (Timer1->isActive())
+    // Nor while the lamp is busy: a text exchange has the timer switched
+    // off, and restarts it when it is done.
+    if (Timer1->isActive() || lampBusy())
         return;
     getusbdev();
 }
 
 void TForm1::getusbdev()
 {
+    lampWorker().post([this] { discoverForWindow(); });
+}
+
+void TForm1::discoverForWindow()
+{
+    const bool found = tintrava::getusbdev(Lamp);
+    const tintrava::LampLinkProblem problem = tintrava::lampLinkProblem();
+    toWindow([this, found, problem] { showDiscovery(found, problem); });
+}
+
+void TForm1::showDiscovery(bool found, tintrava::LampLinkProblem problem)
+{
     const int before = ComboBox1->currentIndex();
-    ComboBox1->setCurrentIndex(tintrava::getusbdev(Lamp) ? 1 : 0);
+    ComboBox1->setCurrentIndex(found ? 1 : 0);
     // Plugging or unplugging the lamp is heard wherever the keyboard is.
     if (ComboBox1->currentIndex() != before)
         Notice->say(QStringLiteral("Verbindung: %1").arg(ComboBox1->currentText()));
-    showLinkProblem();
+    showLinkProblem(problem);
 }
 
-void TForm1::showLinkProblem()
+void TForm1::showLinkProblem(tintrava::LampLinkProblem problem)
 {
     // Not over the start-up check's dialog nor any other box: the hint waits
     // for a later discovery.
     const bool boxAllowed = m_activated && !QApplication::activeModalWidget();
-    const auto outcome = m_linkNotice.update(tintrava::lampLinkProblem(), boxAllowed);
+    const auto outcome = m_linkNotice.update(problem, boxAllowed);
     ComboBox1->setToolTip(QString::fromStdString(outcome.toolTip));
     if (outcome.boxText.empty())
         return;
@@ -587,17 +696,12 @@ void TForm1::showLinkProblem()
     QTimer::singleShot(0, this, [this, text = outcome.boxText] { dialogs().showInformation(text); });
 }
 
-std::string TForm1::sendstr(const std::string &text)
-{
-    return m_commander->sendstr(text);
-}
-
 void TForm1::selectcolor(int colourNumber)
 {
-    m_commander->selectcolor(colourNumber);
+    lampWorker().post([this, colourNumber] { m_commander->selectcolor(colourNumber); });
 }
 
 void TForm1::selectcolor2(const std::string &wavelengthText)
 {
-    m_commander->selectcolor2(wavelengthText);
+    lampWorker().post([this, wavelengthText] { m_commander->selectcolor2(wavelengthText); });
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,6 +33,7 @@ class SpokenNotice;
 class DiskSequenceStore;
 class LampCommander;
 class LampHold;
+class LampWorker;
 class QtDialogs;
 class SequenceFiles;
 class SequencePlayer;
@@ -48,13 +50,21 @@ public:
     struct Hooks {
         // Local date-time in days (whole days since 1899-12-30 plus the time of day).
         std::function<double()> now;
+        // The wait of a text exchange; runs on the lamp's thread.
         std::function<void(int ms)> sleep;
         // Ends the program after the start-up choice was declined.
         std::function<void()> terminate;
+        // Lamp exchanges and discovery on a thread of their own, so the
+        // window never waits for the lamp. false runs them on the window's
+        // thread, each to its end before the call that asked for it returns
+        // (for tests that look at the driver right after a call). Read at
+        // the first lamp command.
+        bool lampThread = true;
     };
     Hooks hooks;
 
-    // The lamp as discovery and the protocols last saw it.
+    // The lamp as discovery and the protocols last saw it. Written by the
+    // lamp's thread; read it only while lampBusy() is false.
     tintrava::LampState Lamp;
 
     // The hardware dialog opened at start and from the pop-up menu: the one
@@ -78,10 +88,13 @@ public:
     // The ColourNumber of a palette panel, 0 for anything else.
     int getnr(const QObject *sender) const;
     void addcolor(int number);
+    // Discovery and the two lamp commands, queued for the lamp's thread
+    // behind whatever it is doing; the indicator follows when discovery is done.
     void getusbdev();
-    std::string sendstr(const std::string &text);
     void selectcolor(int colourNumber);
     void selectcolor2(const std::string &wavelengthText);
+    // Lamp work queued or under way.
+    bool lampBusy() const;
     tintrava::SequencePlayer &player() { return *m_player; }
     // The palette panel of a ColourNumber, nullptr if there is none.
     TPanel *paletteEntry(int number) const;
@@ -201,7 +214,7 @@ private:
     QString droppedFile(const QMimeData *data) const;
     // After a discovery: the indicator's tooltip while the lamp cannot be
     // reached for a reason the user can mend, and the box saying so, once.
-    void showLinkProblem();
+    void showLinkProblem(tintrava::LampLinkProblem problem);
     // Asked before each lamp command: whether this window may drive the lamp
     // discovery found. A run holds its lamp; a lamp another program holds
     // stops the run and is left alone.
@@ -211,6 +224,21 @@ private:
     void lampTakenByOther();
     // Says once on standard error that the lamp cannot be guarded.
     void reportUnguardedLamp();
+    // The lamp's thread (made at the first use) and the way back from it:
+    // toWindow runs fn on the window's thread, after what is queued there.
+    tintrava::LampWorker &lampWorker();
+    void toWindow(std::function<void()> fn);
+    // On the lamp's thread: discovery, its result then shown in the window.
+    void discoverForWindow();
+    void showDiscovery(bool found, tintrava::LampLinkProblem problem);
+    // A colour command of the run; dropped when the run has ended before it
+    // could start, and not queued while the previous tick's is unfinished.
+    void runCommand(std::function<void()> command);
+    // After the start's discovery has asked for the lamp.
+    void startRun(int holdResult);
+    // The window closes: the lamp's work is finished (the exchange in flight
+    // and an off already asked for), nothing new is started.
+    void finishLampWork();
     void openHandedFiles();
     // The number of steps in the grid (its rows below the header).
     int stepCount() const;
@@ -234,7 +262,16 @@ private:
     QPointer<QWidget> m_focusBeforePlay;
     tintrava::LinkProblemNotice m_linkNotice;
     std::unique_ptr<tintrava::LampHold> m_hold;
+    std::unique_ptr<tintrava::LampWorker> m_worker;
+    // Lamp thread only: a run holds the lamp (from its start's discovery
+    // to its off), and whether the unguarded lamp was reported.
+    bool m_lampRun = false;
     bool m_unguardedReported = false;
+    // Counts the runs ended; a run's command still queued when it changes is dropped.
+    std::atomic<int> m_runGeneration{0};
+    bool m_commandInFlight = false;
+    bool m_starting = false;
+    bool m_lampFinished = false;
     QStringList m_handedFiles;
     QTimer *m_handOverTimer = nullptr;
     bool m_openingHanded = false;

@@ -66,7 +66,7 @@ void TForm1::setupSequenceFiles()
 
 bool TForm1::busy() const
 {
-    return !m_activated || m_terminated || playing() || QApplication::activeModalWidget()
+    return !m_activated || m_terminated || playing() || m_starting || QApplication::activeModalWidget()
         || QApplication::activePopupWidget();
 }
 
@@ -148,6 +148,9 @@ void TForm1::closeEvent(QCloseEvent *event)
         if (!keepLastSequence(&error))
             dialogs().showError(tintrava::texts::LastNotSaved + error);
     }
+    // The exchange in flight runs to its close (at most 300 ms): the
+    // device is never left open.
+    finishLampWork();
     QWidget::closeEvent(event);
 }
 

@@ -17,6 +17,12 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+
+import trace_shape  # noqa: E402
+
+TRACES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e", "traces")
+
 HEADER = "\ufeffFarbNr;Bezeichnung;Minuten\r\n"
 # Zero-minute steps last one tick each; the one-minute step a minute.
 PLAY_FILE = HEADER + "5;Orange;0\r\n13;550 nm;0\r\n2;Grün;1\r\n"
@@ -180,6 +186,38 @@ def case_byte_lamp(rig):
     check(collapse([h[0] for h in heard]) == ["colour:5", "colour:2", "colour:11"],
           f"byte lamp heard {collapse([h[0] for h in heard])}")
     check(all(h[1] == BYTE_LINE for h in heard), "frames not at 9600 baud")
+
+
+def compare_trace(rig, name):
+    """The run's lamp calls, call for call and with their waits, against the
+    recorded shape; TINTRAVA_RECORD_TRACE=1 records it instead."""
+    calls = trace_shape.read_calls(rig.trace)
+    lines = trace_shape.shape(calls, pause_after_off=False)
+    path = os.path.join(TRACES, name)
+    if os.environ.get("TINTRAVA_RECORD_TRACE") == "1":
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(f"# The lamp calls of a played sequence ({name}); tests/support/trace_shape.py\n")
+            f.write("\n".join(lines) + "\n")
+        print(f"recorded {path}")
+        return
+    difference = trace_shape.differences(trace_shape.read_shape(path), lines)
+    check(not difference, f"the lamp calls differ from {name}: {difference}\nwhole shape:\n" + "\n".join(lines))
+
+
+def case_trace_text(rig):
+    """Two steps of 0 minutes on a text lamp: the same calls, arguments and
+    waits as recorded."""
+    rc, out, err = rig.run("--modell", "3", rig.file("kurz.tintrava", SHORT_FILE))
+    check(rc == 0, f"status {rc}, stderr: {err}")
+    compare_trace(rig, "player-text.trace")
+
+
+def case_trace_byte(rig):
+    """The same on a byte lamp."""
+    rig.plug("VC0123456789V012345678|VB000002|byte")
+    rc, out, err = rig.run("--modell", "3", rig.file("kurz.tintrava", SHORT_FILE))
+    check(rc == 0, f"status {rc}, stderr: {err}")
+    compare_trace(rig, "player-byte.trace")
 
 
 def copy_player(rig, folder):

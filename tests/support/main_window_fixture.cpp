@@ -20,6 +20,7 @@ void MainWindowFixture::open(const QString &dir, const QByteArray &conf)
     form->setForm2(form2.get());
     form->setDialogs(dialogs.get());
     form->hooks.terminate = [] { QFAIL("terminated"); };
+    form->hooks.lampThread = lampThread;
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     QTRY_VERIFY(form->startupCheckDone());

@@ -20,6 +20,11 @@ public:
     void close();
     ~MainWindowFixture() { close(); }
 
+    // Set before open(): the window's lamp work on its own thread, as in the
+    // program. Off, each lamp call is done before the call that asked for it
+    // returns, so a test can read the fake driver right after it.
+    bool lampThread = false;
+
     std::unique_ptr<FakeDialogs> dialogs;
     std::unique_ptr<TForm2> form2;
     std::unique_ptr<TForm1> form;

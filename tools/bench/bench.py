@@ -449,6 +449,11 @@ def main():
           f"(1 min; the machine's other work besides the bench's own)")
     print()
     print(table(results, args))
+    # The window and tintrava-play while playing (bench_playing.py).
+    if "playing" in parts:
+        import bench_playing  # noqa: E402
+        with Display():
+            print("\n".join(bench_playing.run(args.build)))
     return 0
 
 
