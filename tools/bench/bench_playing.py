@@ -120,7 +120,10 @@ class X11:
     def __init__(self, wid):
         self.d = xdisplay.Display()
         self.root = self.d.screen().root
-        self.root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        # Qt sends its reply to the root window for StructureNotify and
+        # SubstructureRedirect listeners; the redirect belongs to a window
+        # manager, so the bench listens for StructureNotify.
+        self.root.change_attributes(event_mask=X.StructureNotifyMask | X.SubstructureNotifyMask)
         self.win = self.d.create_resource_object("window", wid)
         self.wid = wid
         self.protocols = self.d.intern_atom("WM_PROTOCOLS")

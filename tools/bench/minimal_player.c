@@ -65,7 +65,7 @@ static int discover(void)
         memset(text, 0, sizeof text);
         if (ListDevices((void *)(unsigned long)i, text, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) != FT_OK)
             continue;
-        strncpy(serial, text, sizeof serial - 1);
+        snprintf(serial, sizeof serial, "%.*s", (int)(sizeof serial - 1), text);
         found = 1;
     }
     if (!found)
