@@ -237,9 +237,9 @@ int main(int argc, char **argv)
     D2XXUnit::setDriverChooser([] {
         std::string driverWarning;
 #if defined(TINTRAVA_HAVE_LIBFTDI1)
-        const D2xxApi api = tintrava::chooseDriver(&tintrava::libftdiApi(), driverWarning);
+        const D2xxApi api = tintrava::chooseDriver(tintrava::loadLibftdiApi, driverWarning);
 #else
-        const D2xxApi api = tintrava::chooseDriver(nullptr, driverWarning);
+        const D2xxApi api = tintrava::chooseDriver({}, driverWarning);
 #endif
         reportStartupWarning(driverWarning);
         return api;

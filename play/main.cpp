@@ -358,9 +358,9 @@ int playFile(const Options &options, Streams &streams)
     D2XXUnit::setDriverChooser([] {
         std::string driverWarning;
 #if defined(TINTRAVA_HAVE_LIBFTDI1)
-        const D2xxApi api = chooseDriver(&libftdiApi(), driverWarning);
+        const D2xxApi api = chooseDriver(loadLibftdiApi, driverWarning);
 #else
-        const D2xxApi api = chooseDriver(nullptr, driverWarning);
+        const D2xxApi api = chooseDriver({}, driverWarning);
 #endif
         if (!driverWarning.empty())
             complain(driverWarning);

@@ -187,7 +187,7 @@ const D2xxApi &noDriverApi()
     return api;
 }
 
-D2xxApi chooseDriver(const D2xxApi *builtin, std::string &warning)
+D2xxApi chooseDriver(const BuiltinDriver &builtin, std::string &warning)
 {
     warning.clear();
     D2xxApi api;
@@ -203,8 +203,11 @@ D2xxApi chooseDriver(const D2xxApi *builtin, std::string &warning)
     }
     if (loadD2xxLibrary(ftdiLibraryName(), api, error))
         return api;
-    if (builtin)
-        return *builtin;
+    if (builtin) {
+        if (const D2xxApi *table = builtin(error))
+            return *table;
+        warning = error + "; es wird kein Lampentreiber verwendet";
+    }
     return noDriverApi();
 }
 

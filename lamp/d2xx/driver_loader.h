@@ -3,6 +3,7 @@
 // own library, or the built-in binding; bound at run time so the program
 // starts (and says why the lamp is unreachable) on machines without FTDI's
 // library.
+#include <functional>
 #include <string>
 
 #include "lamp/d2xx/d2xx_api.h"
@@ -31,8 +32,13 @@ const D2xxApi &noDriverApi();
 //     cannot be used, noDriverApi() and a one-line `warning` naming the path
 //     and the reason (for the caller to print once to stderr);
 //  2. FTDI's library (ftdiLibraryName()) when it loads with all nine functions;
-//  3. *builtin when given, else noDriverApi().
+//  3. the built-in binding when there is one: builtin() loads it and gives
+//     its table, or null and why not (then noDriverApi() and a `warning`);
+//     asked only when it is the one chosen, so its libraries are loaded
+//     only then;
+//  4. otherwise noDriverApi().
 // `warning` is cleared when there is nothing to say.
-D2xxApi chooseDriver(const D2xxApi *builtin, std::string &warning);
+using BuiltinDriver = std::function<const D2xxApi *(std::string &error)>;
+D2xxApi chooseDriver(const BuiltinDriver &builtin, std::string &warning);
 
 } // namespace tintrava

@@ -1,4 +1,6 @@
 #include "lamp/d2xx/libftdi_binding.h"
+#include "lamp/d2xx/driver_loader.h"
+#include "lamp/d2xx/libftdi_library.h"
 
 #if defined(TINTRAVA_HAVE_LIBFTDI1)
 
@@ -47,11 +49,27 @@ constexpr std::size_t kReceiveBufferLimit = 65536;
 // one that never answers must not cost transfers every second.
 constexpr int kStringReadAttempts = 3;
 
+// Reached only through the table, which is handed out once both libraries
+// are loaded.
+const LibftdiLibrary &lib()
+{
+    return *loadedLibftdiLibrary();
+}
+
+// libusb.h's inline libusb_get_string_descriptor, through the loaded library.
+int getStringDescriptor(libusb_device_handle *handle, std::uint8_t index, std::uint16_t langId, unsigned char *data,
+                        int length)
+{
+    return lib().libusb_control_transfer(handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
+                                         static_cast<std::uint16_t>((LIBUSB_DT_STRING << 8) | index), langId, data,
+                                         static_cast<std::uint16_t>(length), 1000);
+}
+
 struct FtdiContextDeleter {
     void operator()(ftdi_context *ctx) const
     {
         if (ctx)
-            ftdi_free(ctx);
+            lib().ftdi_free(ctx);
     }
 };
 using FtdiContextPtr = std::unique_ptr<ftdi_context, FtdiContextDeleter>;
@@ -69,10 +87,10 @@ struct DeviceKey {
 DeviceKey keyOf(libusb_device *dev)
 {
     DeviceKey key;
-    key.bus = libusb_get_bus_number(dev);
-    key.address = libusb_get_device_address(dev);
+    key.bus = lib().libusb_get_bus_number(dev);
+    key.address = lib().libusb_get_device_address(dev);
     std::uint8_t ports[8]; // USB allows at most 7 tiers
-    const int n = libusb_get_port_numbers(dev, ports, static_cast<int>(sizeof ports));
+    const int n = lib().libusb_get_port_numbers(dev, ports, static_cast<int>(sizeof ports));
     if (n > 0)
         key.ports.assign(ports, ports + n);
     return key;
@@ -203,7 +221,7 @@ FT_STATUS readString(libusb_device_handle *handle, std::uint8_t index, std::uint
     if (index == 0)
         return FT_IO_ERROR; // the device has no such string
     unsigned char buffer[255];
-    const int rc = libusb_get_string_descriptor(handle, index, langId, buffer, sizeof buffer);
+    const int rc = getStringDescriptor(handle, index, langId, buffer, sizeof buffer);
     if (rc < 2 || buffer[1] != LIBUSB_DT_STRING || buffer[0] > rc)
         return FT_IO_ERROR;
     std::string text;
@@ -219,7 +237,7 @@ void readStrings(libusb_device *dev, const libusb_device_descriptor &descriptor,
     entry.problem = Problem::None;
     entry.product.clear();
     libusb_device_handle *handle = nullptr;
-    const int rc = libusb_open(dev, &handle);
+    const int rc = lib().libusb_open(dev, &handle);
     if (rc != LIBUSB_ERROR_ACCESS)
         ++entry.readAttempts;
     if (rc != 0) {
@@ -232,7 +250,7 @@ void readStrings(libusb_device *dev, const libusb_device_descriptor &descriptor,
         return;
     }
     unsigned char languages[255];
-    const int n = libusb_get_string_descriptor(handle, 0, 0, languages, sizeof languages);
+    const int n = getStringDescriptor(handle, 0, 0, languages, sizeof languages);
     if (n >= 4 && languages[1] == LIBUSB_DT_STRING) {
         const std::uint16_t langId = static_cast<std::uint16_t>(languages[2] | (languages[3] << 8));
         entry.descriptionStatus = readString(handle, descriptor.iProduct, langId, entry.description);
@@ -241,7 +259,7 @@ void readStrings(libusb_device *dev, const libusb_device_descriptor &descriptor,
         entry.descriptionStatus = FT_IO_ERROR;
         entry.serialStatus = FT_IO_ERROR;
     }
-    libusb_close(handle);
+    lib().libusb_close(handle);
 }
 
 // Whether another program still holds a device it held at our last open:
@@ -250,16 +268,16 @@ void readStrings(libusb_device *dev, const libusb_device_descriptor &descriptor,
 bool heldElsewhere(libusb_device *dev)
 {
     libusb_device_handle *probe = nullptr;
-    if (libusb_open(dev, &probe) != 0)
+    if (lib().libusb_open(dev, &probe) != 0)
         return true;
-    bool held = libusb_kernel_driver_active(probe, 0) == 1;
+    bool held = lib().libusb_kernel_driver_active(probe, 0) == 1;
     if (!held) {
-        const int rc = libusb_claim_interface(probe, 0);
+        const int rc = lib().libusb_claim_interface(probe, 0);
         held = rc != 0;
         if (rc == 0)
-            libusb_release_interface(probe, 0);
+            lib().libusb_release_interface(probe, 0);
     }
-    libusb_close(probe);
+    lib().libusb_close(probe);
     return held;
 }
 
@@ -270,7 +288,7 @@ FT_STATUS refreshListing()
     ListingState &s = state();
     registerEndOfRun();
     if (!s.ctx) {
-        if (libusb_init(&s.ctx) != 0) {
+        if (lib().libusb_init(&s.ctx) != 0) {
             s.ctx = nullptr;
             return FT_IO_ERROR;
         }
@@ -279,9 +297,9 @@ FT_STATUS refreshListing()
             || (g_policy == ListingContextPolicy::Automatic && access("/run/udev/control", F_OK) == 0);
     }
     libusb_device **list = nullptr;
-    const ssize_t count = libusb_get_device_list(s.ctx, &list);
+    const ssize_t count = lib().libusb_get_device_list(s.ctx, &list);
     if (count < 0) {
-        libusb_exit(s.ctx);
+        lib().libusb_exit(s.ctx);
         s.ctx = nullptr;
         return FT_IO_ERROR;
     }
@@ -289,7 +307,7 @@ FT_STATUS refreshListing()
     try {
         for (ssize_t i = 0; i < count; ++i) {
             libusb_device_descriptor descriptor;
-            if (libusb_get_device_descriptor(list[i], &descriptor) != 0) // from sysfs, no transfer
+            if (lib().libusb_get_device_descriptor(list[i], &descriptor) != 0) // from sysfs, no transfer
                 continue;
             if (descriptor.idVendor != kFtdiVendorId)
                 continue;
@@ -319,10 +337,10 @@ FT_STATUS refreshListing()
             fresh.push_back(std::move(entry));
         }
     } catch (...) {
-        libusb_free_device_list(list, 1);
+        lib().libusb_free_device_list(list, 1);
         throw;
     }
-    libusb_free_device_list(list, 1);
+    lib().libusb_free_device_list(list, 1);
     // libusb's list order is its own business; where devices sit keeps the
     // indices stable from one listing to the next.
     std::sort(fresh.begin(), fresh.end(),
@@ -335,7 +353,7 @@ FT_STATUS refreshListing()
     s.devices = std::move(fresh);
     s.listed = true;
     if (!s.keepContext) {
-        libusb_exit(s.ctx);
+        lib().libusb_exit(s.ctx);
         s.ctx = nullptr;
     }
     return FT_OK;
@@ -415,7 +433,7 @@ FT_STATUS D2XX_CALL listDevices(void *pArg1, void *pArg2, DWORD flags)
 FT_STATUS prepareForClaim(libusb_device *dev, const DeviceKey &key)
 {
     libusb_device_handle *probe = nullptr;
-    const int rc = libusb_open(dev, &probe);
+    const int rc = lib().libusb_open(dev, &probe);
     if (rc == LIBUSB_ERROR_ACCESS) {
         setProblem(key, Problem::NoAccess);
         return FT_DEVICE_NOT_OPENED;
@@ -426,8 +444,8 @@ FT_STATUS prepareForClaim(libusb_device *dev, const DeviceKey &key)
         return FT_DEVICE_NOT_OPENED;
     ListingState &s = state();
     FT_STATUS status = FT_OK;
-    if (!s.detached.count(key) && libusb_kernel_driver_active(probe, 0) == 1) {
-        const int detach = libusb_detach_kernel_driver(probe, 0);
+    if (!s.detached.count(key) && lib().libusb_kernel_driver_active(probe, 0) == 1) {
+        const int detach = lib().libusb_detach_kernel_driver(probe, 0);
         if (detach == 0) {
             s.detached.insert(key);
         } else if (detach != LIBUSB_ERROR_NOT_FOUND) {
@@ -437,7 +455,7 @@ FT_STATUS prepareForClaim(libusb_device *dev, const DeviceKey &key)
     }
     // Without a kernel driver a failing claim below means another program
     // holds the interface.
-    libusb_close(probe);
+    lib().libusb_close(probe);
     return status;
 }
 
@@ -452,23 +470,23 @@ void claimRefused(libusb_device *dev, const DeviceKey &key)
         return;
     setProblem(key, Problem::Busy);
     libusb_device_handle *probe = nullptr;
-    if (state().detached.count(key) && libusb_open(dev, &probe) == 0) {
-        if (libusb_kernel_driver_active(probe, 0) == 1)
+    if (state().detached.count(key) && lib().libusb_open(dev, &probe) == 0) {
+        if (lib().libusb_kernel_driver_active(probe, 0) == 1)
             state().detached.erase(key);
-        libusb_close(probe);
+        lib().libusb_close(probe);
     }
 }
 
 FT_STATUS openAt(const DeviceKey &key, FT_HANDLE *pHandle)
 {
-    FtdiContextPtr ctx(ftdi_new()); // a context of its own; fails when libusb cannot start
+    FtdiContextPtr ctx(lib().ftdi_new()); // a context of its own; fails when libusb cannot start
     if (!ctx)
         return FT_IO_ERROR;
     // The kernel driver is handled by prepareForClaim and given back at the
     // end of the run, not at every close.
     ctx->module_detach_mode = DONT_DETACH_SIO_MODULE;
     libusb_device **list = nullptr;
-    const ssize_t count = libusb_get_device_list(ctx->usb_ctx, &list);
+    const ssize_t count = lib().libusb_get_device_list(ctx->usb_ctx, &list);
     if (count < 0)
         return FT_IO_ERROR;
     libusb_device *dev = nullptr;
@@ -478,11 +496,11 @@ FT_STATUS openAt(const DeviceKey &key, FT_HANDLE *pHandle)
     FT_STATUS status = dev ? prepareForClaim(dev, key) : FT_DEVICE_NOT_FOUND;
     int rc = 0;
     if (status == FT_OK) {
-        rc = ftdi_usb_open_dev(ctx.get(), dev); // holds its own reference to dev
+        rc = lib().ftdi_usb_open_dev(ctx.get(), dev); // holds its own reference to dev
         if (rc == -5 || rc == -8)
             claimRefused(dev, key);
     }
-    libusb_free_device_list(list, 1);
+    lib().libusb_free_device_list(list, 1);
     if (status != FT_OK)
         return status;
     switch (rc) {
@@ -504,7 +522,7 @@ FT_STATUS openAt(const DeviceKey &key, FT_HANDLE *pHandle)
     try {
         g_openDevices.insert(device.get());
     } catch (...) {
-        ftdi_usb_close(ctx.get());
+        lib().ftdi_usb_close(ctx.get());
         throw;
     }
     ctx.release();
@@ -546,8 +564,8 @@ FT_STATUS D2XX_CALL openEx(void *pArg1, DWORD flags, FT_HANDLE *pHandle)
 void closeOpenDevice(OpenDevice *device, int *rc)
 {
     g_openDevices.erase(device);
-    const int result = ftdi_usb_close(device->ctx); // releases the interface; ftdi_sio stays off
-    ftdi_free(device->ctx);
+    const int result = lib().ftdi_usb_close(device->ctx); // releases the interface; ftdi_sio stays off
+    lib().ftdi_free(device->ctx);
     delete device;
     if (rc)
         *rc = result;
@@ -608,7 +626,7 @@ FT_STATUS D2XX_CALL readDevice(FT_HANDLE handle, void *lpBuffer, DWORD dwBytesTo
             // The chip answers each transfer after its latency timer, with
             // nothing but its two status bytes when no data arrived: a read
             // of 0 bytes is the normal "not yet".
-            int rc = ftdi_read_data(device->ctx, buffer + got, want);
+            int rc = lib().ftdi_read_data(device->ctx, buffer + got, want);
             if (rc > 0) {
                 got += static_cast<DWORD>(rc);
             } else if (rc < 0 && rc != LIBUSB_ERROR_TIMEOUT) {
@@ -635,7 +653,7 @@ FT_STATUS D2XX_CALL writeDevice(FT_HANDLE handle, void *lpBuffer, DWORD dwBytesT
             return FT_OK;
         if (!lpBuffer || dwBytesToWrite > static_cast<DWORD>(INT_MAX))
             return FT_INVALID_PARAMETER;
-        int rc = ftdi_write_data(device->ctx, static_cast<const unsigned char *>(lpBuffer),
+        int rc = lib().ftdi_write_data(device->ctx, static_cast<const unsigned char *>(lpBuffer),
                                  static_cast<int>(dwBytesToWrite));
         if (rc < 0)
             return FT_IO_ERROR;
@@ -649,7 +667,7 @@ FT_STATUS D2XX_CALL setBaudRate(FT_HANDLE handle, ULONG baudRate)
     return onOpenDevice(handle, [&](OpenDevice *device) -> FT_STATUS {
         if (baudRate == 0 || baudRate > static_cast<ULONG>(INT_MAX / 4))
             return FT_INVALID_BAUD_RATE;
-        switch (ftdi_set_baudrate(device->ctx, static_cast<int>(baudRate))) {
+        switch (lib().ftdi_set_baudrate(device->ctx, static_cast<int>(baudRate))) {
         case 0:
             return FT_OK;
         case -1: // not reachable within the chip's tolerance
@@ -686,7 +704,7 @@ FT_STATUS D2XX_CALL setDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, U
         case 4: par = SPACE; break;
         default: return FT_INVALID_PARAMETER;
         }
-        switch (ftdi_set_line_property(device->ctx, bits, stop, par)) {
+        switch (lib().ftdi_set_line_property(device->ctx, bits, stop, par)) {
         case 0:
             return FT_OK;
         case -2:
@@ -721,7 +739,7 @@ FT_STATUS D2XX_CALL getQueueStatus(FT_HANDLE handle, DWORD *dwRxBytes)
         const std::size_t space = kReceiveBufferLimit - std::min(kReceiveBufferLimit, device->received.size());
         if (space > 0) {
             std::vector<unsigned char> chunk(space);
-            int rc = ftdi_read_data(device->ctx, chunk.data(), static_cast<int>(chunk.size()));
+            int rc = lib().ftdi_read_data(device->ctx, chunk.data(), static_cast<int>(chunk.size()));
             if (rc > 0)
                 device->received.insert(device->received.end(), chunk.begin(), chunk.begin() + rc);
             else if (rc < 0 && rc != LIBUSB_ERROR_TIMEOUT)
@@ -749,9 +767,18 @@ const D2xxApi kLibftdiApi = [] {
 
 } // namespace
 
+const D2xxApi *loadLibftdiApi(std::string &error)
+{
+    return loadLibftdiLibrary(error) ? &kLibftdiApi : nullptr;
+}
+
 const D2xxApi &libftdiApi()
 {
-    return kLibftdiApi;
+    std::string error;
+    if (const D2xxApi *api = loadLibftdiApi(error))
+        return *api;
+    std::fprintf(stderr, "tintrava: %s\n", error.c_str());
+    return noDriverApi();
 }
 
 void setListingContextPolicy(ListingContextPolicy policy)
@@ -759,7 +786,7 @@ void setListingContextPolicy(ListingContextPolicy policy)
     g_policy = policy;
     ListingState &s = state();
     if (s.ctx) { // the next listing starts under the new policy
-        libusb_exit(s.ctx);
+        lib().libusb_exit(s.ctx);
         s.ctx = nullptr;
     }
 }
@@ -771,34 +798,36 @@ int listingContextsCreated()
 
 void libftdiEndOfRun() noexcept
 {
+    if (!loadedLibftdiLibrary())
+        return; // nothing was ever opened or listed
     try {
         while (!g_openDevices.empty())
             closeOpenDevice(*g_openDevices.begin(), nullptr);
         ListingState &s = state();
         if (!s.detached.empty()) {
             libusb_context *ctx = nullptr;
-            if (libusb_init(&ctx) == 0) {
+            if (lib().libusb_init(&ctx) == 0) {
                 libusb_device **list = nullptr;
-                const ssize_t count = libusb_get_device_list(ctx, &list);
+                const ssize_t count = lib().libusb_get_device_list(ctx, &list);
                 for (ssize_t i = 0; i < count; ++i) {
                     if (!s.detached.count(keyOf(list[i])))
                         continue;
                     libusb_device_handle *handle = nullptr;
-                    if (libusb_open(list[i], &handle) == 0) {
-                        libusb_attach_kernel_driver(handle, 0); // nothing more to do if it fails
-                        libusb_close(handle);
+                    if (lib().libusb_open(list[i], &handle) == 0) {
+                        lib().libusb_attach_kernel_driver(handle, 0); // nothing more to do if it fails
+                        lib().libusb_close(handle);
                     }
                 }
                 if (count >= 0)
-                    libusb_free_device_list(list, 1);
-                libusb_exit(ctx);
+                    lib().libusb_free_device_list(list, 1);
+                lib().libusb_exit(ctx);
             }
             s.detached.clear();
         }
         s.devices.clear();
         s.listed = false;
         if (s.ctx) {
-            libusb_exit(s.ctx);
+            lib().libusb_exit(s.ctx);
             s.ctx = nullptr;
         }
     } catch (...) {

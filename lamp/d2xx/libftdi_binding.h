@@ -25,13 +25,23 @@
 // - A read time-out of 0 ("wait for ever" in D2XX) is capped at 5000 ms: the
 //   calls run on the user-interface thread, which must never hang.
 // - Single-threaded use, like the device layer above it.
+// - libftdi1 and libusb are not linked: they are loaded when the binding is
+//   first asked for, so a start that never looks for a lamp through them
+//   never pays for them.
 #include "lamp/d2xx/d2xx_api.h"
+
+#include <string>
 
 #if defined(TINTRAVA_HAVE_LIBFTDI1)
 
 namespace tintrava {
 
-// The table of the nine functions and LinkProblems; valid for the whole run.
+// The table of the nine functions and LinkProblems, valid for the whole run.
+// libftdi1 and libusb are loaded at the first call (libftdi_library.h); when
+// they cannot be, null and `error` says why.
+const D2xxApi *loadLibftdiApi(std::string &error);
+// The same for tests and tools: without the libraries, it says why on stderr
+// and gives the driver without devices.
 const D2xxApi &libftdiApi();
 
 // Whether listings share one libusb context. Automatic keeps it when udev

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QFile>
 #include <QtTest>
 
 #include <unistd.h>
@@ -27,6 +28,15 @@ namespace {
 const D2xxApi &api()
 {
     return tintrava::libftdiApi();
+}
+
+// Whether a file whose path contains `part` is mapped into this process.
+bool mapped(const char *part)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return false;
+    return maps.readAll().contains(part);
 }
 
 void *indexArg(DWORD index)
@@ -152,6 +162,17 @@ private slots:
     {
         if (!FtdiUsbEmulator::inMockEnvironment())
             QFAIL("run this test under umockdev-wrapper (ctest does)");
+        // libftdi1 and libusb come with the binding's first use, not with
+        // the program that contains it.
+        QVERIFY(!mapped("/libftdi1.so"));
+        QVERIFY(!mapped("/libusb-1.0.so"));
+        std::string error;
+        QVERIFY2(tintrava::loadLibftdiApi(error), error.c_str());
+        QVERIFY(error.empty());
+        QVERIFY(mapped("/libftdi1.so"));
+        QVERIFY(mapped("/libusb-1.0.so"));
+        QVERIFY(tintrava::loadLibftdiApi(error) == &api());
+
         usb = std::make_unique<FtdiUsbEmulator>();
         // The emulator announces plugging with uevents as udev does, so the
         // listing context may live for the whole run, as on a desktop.

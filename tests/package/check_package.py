@@ -468,7 +468,7 @@ def check_control(debs, version):
     if [d for d in player_depends if d.startswith("libqt")] or "Recommends" in player:
         raise Failure(f"tintrava-play depends on Qt or recommends more: {player.get('Depends')}; "
                       f"{player.get('Recommends')}")
-    for library in ("libftdi1-2", "libc6"):
+    for library in ("libftdi1-2", "libusb-1.0-0", "libc6"):
         if library not in player_depends:
             raise Failure(f"tintrava-play's Depends does not name {library}: {player.get('Depends')}")
     # The window brings the player, and with it the udev rule; shared
@@ -476,7 +476,7 @@ def check_control(debs, version):
     window_depends = relation_names(window.get("Depends", ""))
     if f"tintrava-play (= {version})" not in [d.strip() for d in window.get("Depends", "").split(",")]:
         raise Failure(f"tintrava does not depend on tintrava-play (= {version}): {window.get('Depends')}")
-    for library in ("libqt6widgets6", "libc6"):
+    for library in ("libqt6widgets6", "libc6", "libftdi1-2", "libusb-1.0-0"):
         if library not in window_depends:
             raise Failure(f"tintrava's Depends does not name {library}: {window.get('Depends')}")
     # One copy per user is kept without Qt's network module.
@@ -519,6 +519,12 @@ def check_hardening(program):
         raise Failure(f"{program} is not linked with -z relro")
     if re.search(r"\]\s+\.comment\s", header):
         raise Failure(f"{program} keeps its .comment section")
+    # libftdi1 and libusb are loaded when the lamp is first looked for, not
+    # by the dynamic linker at every start.
+    needed = re.findall(r"\(NEEDED\).*\[(.+?)\]", header)
+    linked = [library for library in needed if library.startswith(("libftdi", "libusb"))]
+    if linked:
+        raise Failure(f"{program} is linked with {linked}")
     symbols = must_run(["readelf", "--dyn-syms", "-W", program], quiet=True).stdout
     if "__stack_chk_fail" not in symbols:
         raise Failure(f"{program} has no stack protector")

@@ -163,22 +163,23 @@ private slots:
     void chooseDriver_data()
     {
         QTest::addColumn<QString>("variable"); // "<unset>" leaves it unset
-        QTest::addColumn<bool>("withBuiltin");
+        QTest::addColumn<QString>("builtinDriver"); // "yes", "none", or "fails" to load
         QTest::addColumn<QString>("expected"); // virtual, builtin, none, ftdi
         QTest::addColumn<QString>("warningPart");
 
-        QTest::newRow("named library") << QString::fromStdString(virtualLampPath()) << true << "virtual" << "";
-        QTest::newRow("named library missing") << dir.filePath("gone.so") << true << "none" << "gone.so";
-        QTest::newRow("named library incomplete") << QString::fromStdString(incompletePath()) << true << "none"
+        QTest::newRow("named library") << QString::fromStdString(virtualLampPath()) << "yes" << "virtual" << "";
+        QTest::newRow("named library missing") << dir.filePath("gone.so") << "yes" << "none" << "gone.so";
+        QTest::newRow("named library incomplete") << QString::fromStdString(incompletePath()) << "yes" << "none"
                                                   << "FT_SetTimeouts";
-        QTest::newRow("unset, built-in") << "<unset>" << true << "builtin" << "";
-        QTest::newRow("unset, no built-in") << "<unset>" << false << "none" << "";
-        QTest::newRow("empty counts as unset") << "" << true << "builtin" << "";
+        QTest::newRow("unset, built-in") << "<unset>" << "yes" << "builtin" << "";
+        QTest::newRow("unset, no built-in") << "<unset>" << "none" << "none" << "";
+        QTest::newRow("unset, built-in cannot load") << "<unset>" << "fails" << "none" << "libftdi1.so.2 fehlt";
+        QTest::newRow("empty counts as unset") << "" << "yes" << "builtin" << "";
     }
     void chooseDriver()
     {
         QFETCH(QString, variable);
-        QFETCH(bool, withBuiltin);
+        QFETCH(QString, builtinDriver);
         QFETCH(QString, expected);
         QFETCH(QString, warningPart);
 
@@ -191,15 +192,32 @@ private slots:
         D2xxApi ftdi;
         std::string ignored;
         const bool haveFtdi = loadD2xxLibrary(ftdiLibraryName(), ftdi, ignored);
-        if (haveFtdi && (expected == "builtin" || (expected == "none" && warningPart.isEmpty())))
+        if (haveFtdi && (expected == "builtin" || (expected == "none" && (warningPart.isEmpty() || builtinDriver == "fails")))) {
             expected = "ftdi";
+            if (builtinDriver == "fails")
+                warningPart.clear();
+        }
 
         D2xxApi virtualLamp;
         QVERIFY(loadD2xxLibrary(virtualLampPath(), virtualLamp, ignored));
         const D2xxApi builtin = testing::FakeD2xx::api();
 
+        // The built-in binding's libraries are loaded only when it is the one chosen.
+        int builtinAsked = 0;
+        tintrava::BuiltinDriver builtinDriverFn;
+        if (builtinDriver != "none")
+            builtinDriverFn = [&](std::string &error) -> const D2xxApi * {
+                ++builtinAsked;
+                if (builtinDriver == "fails") {
+                    error = "libftdi1.so.2 fehlt";
+                    return nullptr;
+                }
+                return &builtin;
+            };
         std::string warning = "stale";
-        const D2xxApi chosen = tintrava::chooseDriver(withBuiltin ? &builtin : nullptr, warning);
+        const D2xxApi chosen = tintrava::chooseDriver(builtinDriverFn, warning);
+        const bool named = variable != "<unset>" && !variable.isEmpty();
+        QCOMPARE(builtinAsked, !named && !haveFtdi && builtinDriver != "none" ? 1 : 0);
 
         const D2xxApi &want = expected == "virtual" ? virtualLamp
             : expected == "builtin"                 ? builtin
@@ -211,7 +229,8 @@ private slots:
             QVERIFY2(message.isEmpty(), qPrintable(message));
         } else {
             QVERIFY2(message.contains(warningPart), qPrintable(message));
-            QVERIFY2(message.contains(D2xxLibraryVariable), qPrintable(message));
+            if (builtinDriver != "fails")
+                QVERIFY2(message.contains(D2xxLibraryVariable), qPrintable(message));
             QVERIFY(!message.contains('\n'));
         }
     }
