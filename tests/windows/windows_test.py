@@ -227,6 +227,29 @@ def copy_program(wine, folder_name="Tintrava"):
     return exe
 
 
+# "Minuten +" (window coordinates of the button, 75 x 25). MS Sans Serif's
+# 8 pt bitmaps draw it 46 x 9 pixels, its 10 pt ones 54 x 10; with those
+# "Zeile löschen" and "Abfolge starten" do not fit their buttons.
+MINUTES_PLUS_BUTTON = (593, 80, 75, 25)
+MINUTES_PLUS_8PT_AT_MOST = (48, 9)
+
+
+def caption_size(image, rect, inset=3):
+    """Width and height of what differs from the face of the button at rect
+    (x, y, w, h in the image), its frame (inset pixels) left out."""
+    x, y, w, h = rect
+    grey = subprocess.run(["convert", image, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "-colorspace", "Gray",
+                           "-depth", "8", "gray:-"], capture_output=True, check=True, timeout=60).stdout
+    inner = [(c, r) for r in range(inset, h - inset) for c in range(inset, w - inset)]
+    face = sorted(grey[r * w + c] for c, r in inner)[len(inner) // 2]
+    text = [(c, r) for c, r in inner if abs(grey[r * w + c] - face) > 60]
+    if not text:
+        raise Failure(f"no caption found in the button at {rect}")
+    xs = [c for c, _ in text]
+    ys = [r for _, r in text]
+    return max(xs) - min(xs) + 1, max(ys) - min(ys) + 1
+
+
 def choose_model(program, item):
     """Picks the model at item (0..3) in "Hardwareauswahl" and saves it."""
     dialog = program.window("Hardwareauswahl")
@@ -276,6 +299,13 @@ def case_window_starts(wine, args):
     x, y, w, h = window_geometry(wid)
     if (w, h) != MAIN_SIZE:
         raise Failure(f"the main window is {w} x {h}, expected {MAIN_SIZE}")
+    idle = os.path.join(wine.top, "idle.png")
+    screenshot(idle, (x, y, w, h))
+    width, height = caption_size(idle, MINUTES_PLUS_BUTTON)
+    print(f"\"Minuten +\" is drawn {width} x {height} pixels")
+    if width > MINUTES_PLUS_8PT_AT_MOST[0] or height > MINUTES_PLUS_8PT_AT_MOST[1]:
+        raise Failure(f"\"Minuten +\" is larger than MS Sans Serif 8 pt draws it "
+                      f"({MINUTES_PLUS_8PT_AT_MOST[0]} x {MINUTES_PLUS_8PT_AT_MOST[1]} at most; screen: {idle})")
 
     # The screenshot shows the window playing, as on Linux
     # (docs/screenshot-window.png).
