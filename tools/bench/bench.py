@@ -416,7 +416,7 @@ def main():
     parser.add_argument("--idle-seconds", type=float, default=60.0, help="idle time per round (default 60)")
     parser.add_argument("--play-seconds", type=float, default=30.0, help="playing time per round (default 30)")
     parser.add_argument("--passes", type=int, default=20, help="discovery passes per device count (default 20)")
-    parser.add_argument("--only", default="start,idle,play,discovery", help="comma-separated parts to run")
+    parser.add_argument("--only", default="start,idle,play,playing,discovery", help="comma-separated parts to run")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     parts = set(args.only.split(","))
