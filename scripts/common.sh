@@ -7,7 +7,7 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   libftdi1-dev libusb-1.0-0-dev
   fonts-dejavu-core fonts-wine fonts-liberation2
-  librsvg2-bin)
+  librsvg2-bin python3)
 
 # Building the Debian packages from debian/ (Build-Depends there is in
 # BUILD_PACKAGES) and checking them.

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QHeaderView>
+#include <QSet>
 #include <QWindow>
 
 #include "ui/panel.h"
@@ -14,6 +15,15 @@ namespace {
 const char *const IndicatorProperty = "tintravaConnectionIndicator";
 const char *const NoticeProperty = "tintravaSpokenNotice";
 
+// The panels and boxes Qt has asked the factory about: only those can have
+// an interface to replace. Asking Qt for one would make it (and load Qt's
+// accessibility at every start, with no screen reader listening).
+QSet<const QObject *> &askedObjects()
+{
+    static QSet<const QObject *> asked;
+    return asked;
+}
+
 QAccessibleInterface *accessibleFactory(const QString &className, QObject *object)
 {
     if (className == QLatin1String("TForm1")) {
@@ -22,6 +32,7 @@ QAccessibleInterface *accessibleFactory(const QString &className, QObject *objec
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
     }
     if (className == QLatin1String("TPanel")) {
+        askedObjects().insert(object);
         auto *panel = qobject_cast<TPanel *>(object);
         if (panel && panel->isKeyboardButton())
             return new PaletteEntryAccessible(panel);
@@ -30,6 +41,7 @@ QAccessibleInterface *accessibleFactory(const QString &className, QObject *objec
     } else if (className == QLatin1String("QWidget") && object->property(NoticeProperty).toBool()) {
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Notification);
     } else if (className == QLatin1String("QComboBox")) {
+        askedObjects().insert(object);
         auto *combo = qobject_cast<QComboBox *>(object);
         if (combo && combo->property(IndicatorProperty).toBool())
             return new ConnectionIndicatorAccessible(combo);
@@ -146,6 +158,11 @@ void setConnectionIndicator(QComboBox *combo)
 void refreshAccessibleInterface(QObject *object)
 {
     installAccessibility();
+    // An object is forgotten here only when it is gone, and its address may
+    // come back for another: then an interface is made that was not needed,
+    // which is harmless.
+    if (!askedObjects().contains(object))
+        return;
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object);
     if (!iface)
         return;

@@ -204,6 +204,7 @@ private:
     void setupKeyboard();
     void rememberFocusBeforePlay();
     void keyboardWhilePlaying(bool playing);
+    void placeTimeLabels();
     void returnFocusAfterDialog();
     void openPopupMenuByKey();
     void activateOnce();

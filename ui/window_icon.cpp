@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "ui/window_icon_pixels.h"
+
 namespace tintrava {
 
 namespace {
@@ -41,10 +43,11 @@ QString keyHex(T value)
 QIcon applicationIcon()
 {
     QIcon icon;
-    for (const char *size : {"48", "128"}) {
-        const QImage image = readPng(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
-        if (!image.isNull())
-            icon.addPixmap(QPixmap::fromImage(image));
+    for (int i = 0; i < window_icon_pixels::imageCount; ++i) {
+        const window_icon_pixels::Image &image = window_icon_pixels::images[i];
+        // The pixels stay where they are: fromImage copies them into the pixmap.
+        icon.addPixmap(QPixmap::fromImage(QImage(reinterpret_cast<const uchar *>(image.argb), image.side,
+                                                 image.side, image.side * 4, QImage::Format_ARGB32)));
     }
     return icon;
 }

@@ -1,8 +1,9 @@
 #pragma once
-// The window icon: the sizes a task bar and a window switcher ask for, read
-// as the PNGs they are. Reading them through QIcon's file lookup would try
-// every image format Qt has a plugin for (loading the GIF, ICO and JPEG
-// plugins and libjpeg) and keep the 256 px size nobody needs at start.
+// The window icon: the sizes a task bar and a window switcher ask for, built
+// into the program as pixels. Reading PNGs would decode 18 000 pixels at
+// every start, and reading them through QIcon's file lookup would try every
+// image format Qt has a plugin for (loading the GIF, ICO and JPEG plugins and
+// libjpeg) and keep the 256 px size nobody needs at start.
 #include <QIcon>
 
 namespace tintrava {

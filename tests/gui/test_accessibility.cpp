@@ -83,6 +83,8 @@ private slots:
     void paletteButtons();
     void mainWindow();
     void otherPanelsStayText();
+    void panelChangesKind_data();
+    void panelChangesKind();
     void grid();
     void notices_data();
     void notices();
@@ -210,6 +212,36 @@ void TestAccessibility::otherPanelsStayText()
                 || !iface->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
     }
     QCOMPARE(QAccessible::queryAccessibleInterface(form().Panel27)->text(QAccessible::Name), QString("Abfolge aktiv"));
+}
+
+void TestAccessibility::panelChangesKind_data()
+{
+    QTest::addColumn<bool>("before");
+    QTest::addColumn<bool>("after");
+    QTest::newRow("text, then button") << false << true;
+    QTest::newRow("button, then text") << true << false;
+}
+
+// A screen reader that already has a panel's interface gets the new kind
+// when the panel changes it; one never asked for is left to be made later.
+void TestAccessibility::panelChangesKind()
+{
+    QFETCH(bool, before);
+    QFETCH(bool, after);
+    TPanel panel(QStringLiteral("Probe"), &form());
+    panel.setKeyboardButton(before);
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&panel);
+    QVERIFY(iface);
+    QCOMPARE(iface->role() == QAccessible::Button, before);
+    panel.setKeyboardButton(after);
+    iface = QAccessible::queryAccessibleInterface(&panel);
+    QVERIFY(iface);
+    QCOMPARE(iface->role() == QAccessible::Button, after);
+
+    TPanel unasked(QStringLiteral("Unasked"), &form());
+    unasked.setKeyboardButton(after);
+    QVERIFY(QAccessible::queryAccessibleInterface(&unasked));
+    QCOMPARE(QAccessible::queryAccessibleInterface(&unasked)->role() == QAccessible::Button, after);
 }
 
 void TestAccessibility::grid()

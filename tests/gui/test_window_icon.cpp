@@ -1,10 +1,12 @@
 // The window icon at start: the two sizes a task bar and a window switcher
-// use, read without any of Qt's image format plugins, which a start that
+// use, the same pixels as the PNGs rendered from the icon's SVG, set without
+// any of Qt's image format plugins, which a start that
 // shows the main window (with Qt's Fusion style, as under the tests) does
 // not load at all.
 #include <QtTest>
 
 #include <QFile>
+#include <QImageReader>
 
 #include "storage/settings_file.h"
 #include "ui/fonts.h"
@@ -34,6 +36,8 @@ class TestWindowIcon : public QObject {
     Q_OBJECT
 private slots:
     void sizesAtStart();
+    void samePixelsAsRenderedPng_data();
+    void samePixelsAsRenderedPng();
     void noImagePluginAtStart();
 };
 
@@ -45,6 +49,39 @@ void TestWindowIcon::sizesAtStart()
     const QImage image = icon.pixmap(QSize(48, 48)).toImage();
     QCOMPARE(image.size(), QSize(48, 48));
     QVERIFY(qAlpha(image.pixel(24, 24)) > 0);
+}
+
+void TestWindowIcon::samePixelsAsRenderedPng_data()
+{
+    QTest::addColumn<int>("side");
+    QTest::newRow("48") << 48;
+    QTest::newRow("128") << 128;
+}
+
+// The built-in pixels come from our own PNG reader at build time; Qt's reads
+// the same file here. A mistake in unfiltering, channel order or alpha shows
+// as a pixel that differs.
+void TestWindowIcon::samePixelsAsRenderedPng()
+{
+    QFETCH(int, side);
+    const QString png = QStringLiteral(TINTRAVA_WINDOW_ICON_PNG_DIR "/%1x%1/io.github.tintrava.Tintrava.png").arg(side);
+    // Qt's built-in PNG reader only: asking the plugins would load them
+    // before the next test looks for them.
+    QImageReader reader(png, QByteArrayLiteral("png"));
+    reader.setAutoDetectImageFormat(false);
+    const QImage expected = reader.read().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QVERIFY2(!expected.isNull(), qPrintable(png + QLatin1String(": ") + reader.errorString()));
+    const QImage actual =
+        tintrava::applicationIcon().pixmap(QSize(side, side)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QCOMPARE(actual.size(), expected.size());
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            if (actual.pixel(x, y) != expected.pixel(x, y))
+                QFAIL(qPrintable(QStringLiteral("pixel (%1, %2): %3, the PNG has %4")
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(actual.pixel(x, y), 8, 16, QLatin1Char('0'))
+                                     .arg(expected.pixel(x, y), 8, 16, QLatin1Char('0'))));
 }
 
 void TestWindowIcon::noImagePluginAtStart()

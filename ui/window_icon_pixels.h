@@ -1,0 +1,17 @@
+#pragma once
+// The window icon's sizes as pixels, written at build time from the PNGs
+// rendered from the icon's SVG (data/icon_pixels.py).
+#include <cstdint>
+
+namespace tintrava::window_icon_pixels {
+
+struct Image {
+    int side;
+    // side * side pixels, row by row, each 0xAARRGGBB, alpha not premultiplied.
+    const std::uint32_t *argb;
+};
+
+extern const Image images[];
+extern const int imageCount;
+
+} // namespace tintrava::window_icon_pixels
