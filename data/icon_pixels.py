@@ -50,12 +50,10 @@ def read_png(path):
     for y in range(height):
         kind = raw[y * (stride + 1)]
         row = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
+        for i in range(stride if kind != 0 else 0):
             left = row[i - 4] if i >= 4 else 0
             up = previous[i]
             up_left = previous[i - 4] if i >= 4 else 0
-            if kind == 0:
-                continue
             if kind == 1:
                 add = left
             elif kind == 2:

@@ -180,9 +180,8 @@ TForm1::TForm1(QWidget *parent)
     Label4->setObjectName(QStringLiteral("Label4"));
     Label9 = new QLabel(Panel27);
     Label9->setObjectName(QStringLiteral("Label9"));
-    // Their height comes with the overlay's first showing (placeTimeLabels).
-    Label4->setGeometry(50, 40, 561 - 50 - 8, 0);
-    Label9->setGeometry(50, 88, 561 - 50 - 8, 0);
+    // Their height comes when the overlay is shown (startRun).
+    placeTimeLabels(0);
     Button4 = makeButton(QStringLiteral("Abbrechen"), Panel27, QRect(438, 368, 75, 25));
     Button4->setObjectName(QStringLiteral("Button4"));
     Button4->setFont(tintrava::dialogFont(8));
@@ -360,13 +359,10 @@ void TForm1::FormShow()
     StringGrid1->setCell(2, 0, "Minuten");
 }
 
-void TForm1::placeTimeLabels()
+void TForm1::placeTimeLabels(int height)
 {
     // The remaining-time texts change every second; their boxes are wide
-    // enough for them instead of resizing to each text. Measured here, not
-    // when the window is made: the large bold font is then read only by a
-    // start that plays.
-    const int height = QFontMetrics(Panel27->font()).height();
+    // enough for them instead of resizing to each text.
     Label4->setGeometry(50, 40, 561 - 50 - 8, height);
     Label9->setGeometry(50, 88, 561 - 50 - 8, height);
 }
@@ -564,7 +560,9 @@ void TForm1::startRun(int holdResult)
     Button2->setEnabled(false);
     Button3->setEnabled(false);
     Button5->setEnabled(false);
-    placeTimeLabels();
+    // Measured here, not when the window is made: the large bold font is
+    // then read only by a start that plays.
+    placeTimeLabels(QFontMetrics(Panel27->font()).height());
     Panel27->show();
     Panel27->raise();
     keyboardWhilePlaying(true);

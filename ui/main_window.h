@@ -204,7 +204,7 @@ private:
     void setupKeyboard();
     void rememberFocusBeforePlay();
     void keyboardWhilePlaying(bool playing);
-    void placeTimeLabels();
+    void placeTimeLabels(int height);
     void returnFocusAfterDialog();
     void openPopupMenuByKey();
     void activateOnce();
