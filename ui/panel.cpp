@@ -79,6 +79,24 @@ void TPanel::click()
         emit clicked();
 }
 
+bool TPanel::event(QEvent *event)
+{
+    // Qt polishes a label that takes the focus with a text document of its
+    // own, for text to select and links to follow. A panel has neither, and
+    // its caption looks the same drawn without one; a dozen documents, and
+    // Qt's default font loaded for their first layout, would be made at every
+    // start for nothing. So the panel is polished as one without focus; Qt
+    // still makes the document when the panel first takes the focus.
+    if (event->type() == QEvent::Polish && focusPolicy() != Qt::NoFocus) {
+        const Qt::FocusPolicy policy = focusPolicy();
+        setFocusPolicy(Qt::NoFocus);
+        const bool handled = QLabel::event(event);
+        setFocusPolicy(policy);
+        return handled;
+    }
+    return QLabel::event(event);
+}
+
 void TPanel::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)
