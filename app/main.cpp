@@ -201,8 +201,6 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Tintrava"));
     // Ties the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tintrava.Tintrava"));
-    QApplication::setWindowIcon(tintrava::applicationIcon());
-    tintrava::readStyleImagesAsPng();
 
     // Qt's own buttons and menus in German, like the rest of the program.
     // On Windows it is built into the program; elsewhere Debian's package
@@ -287,6 +285,9 @@ int main(int argc, char **argv)
         }
     } forget;
 
+    // The native window first, then the icon: see useApplicationIcon.
+    form1.winId();
+    tintrava::useApplicationIcon();
     form1.show();
     return app.exec();
 }

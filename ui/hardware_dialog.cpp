@@ -14,6 +14,7 @@
 #include "storage/settings_file.h"
 #include "lamp/lampstate.h"
 #include "ui/qt_dialogs.h"
+#include "ui/window_icon.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ TForm2::TForm2(QWidget *parent)
     Label1->setGeometry(8, 16, std::max(306, Label1->sizeHint().width()), 20);
 
     RadioGroup1 = new QGroupBox(QStringLiteral("Hardware"), this);
+    tintrava::readStyleImagesAsPngWhenPainted(RadioGroup1);
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
     RadioGroup1->setGeometry(8, 40, 313, 345);
     RadioGroup1Items = new QButtonGroup(this);

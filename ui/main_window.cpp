@@ -29,6 +29,7 @@
 #include "lamp/protocols.h"
 #include "sequence/player.h"
 #include "ui/qt_dialogs.h"
+#include "ui/window_icon.h"
 #include "sequence/sequence_files.h"
 #include "sequence/sequence_rules.h"
 #include "storage/sequence_storage.h"
@@ -129,6 +130,7 @@ TForm1::TForm1(QWidget *parent)
     GroupBox1 = new QGroupBox(QStringLiteral("Bei ausgewählter Zeile:"), Panel25);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 16, 121, 145);
+    tintrava::readStyleImagesAsPngWhenPainted(GroupBox1);
     Button1 = makeButton(QStringLiteral("Zeile löschen"), GroupBox1, QRect(24, 24, 75, 25));
     Button1->setObjectName(QStringLiteral("Button1"));
     Button2 = makeButton(QStringLiteral("Minuten +"), GroupBox1, QRect(24, 64, 75, 25));

@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/window_icon.h"
+
 namespace tintrava {
 
 namespace {
@@ -18,6 +20,9 @@ namespace {
 // Boxes sit over whichever of our windows is in front, like the originals.
 QWidget *boxParent()
 {
+    // Every box and dialog asks here first; one before the main window
+    // shows has its icon too.
+    useApplicationIcon();
     if (QWidget *modal = QApplication::activeModalWidget())
         return modal;
     return QApplication::activeWindow();

@@ -1,11 +1,14 @@
 #include "ui/window_icon.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
 #include <QPixmap>
 #include <QPixmapCache>
+#include <QWidget>
 
 #include <cstring>
 
@@ -52,8 +55,21 @@ QIcon applicationIcon()
     return icon;
 }
 
+void useApplicationIcon()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    QGuiApplication::setWindowIcon(applicationIcon());
+}
+
 void readStyleImagesAsPng()
 {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
     const QFileInfo info(QStringLiteral(":/qt-project.org/styles/commonstyle/images/fusion_groupbox.png"));
     if (!info.exists())
         return;
@@ -65,6 +81,30 @@ void readStyleImagesAsPng()
     const QString key = QLatin1String("qt_pixmap") + info.absoluteFilePath()
         + keyHex(uint(info.lastModified().toSecsSinceEpoch())) + keyHex(quint64(info.size())) + keyHex(uint(0));
     QPixmapCache::insert(key, QPixmap::fromImage(image));
+}
+
+namespace {
+
+class ReadStyleImagesOnPaint : public QObject {
+public:
+    explicit ReadStyleImagesOnPaint(QObject *parent) : QObject(parent) { }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            readStyleImagesAsPng();
+            watched->removeEventFilter(this);
+            deleteLater();
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void readStyleImagesAsPngWhenPainted(QWidget *groupBox)
+{
+    groupBox->installEventFilter(new ReadStyleImagesOnPaint(groupBox));
 }
 
 } // namespace tintrava

@@ -6,16 +6,31 @@
 // libjpeg) and keep the 256 px size nobody needs at start.
 #include <QIcon>
 
+class QWidget;
+
 namespace tintrava {
 
 QIcon applicationIcon();
+
+// Gives the program's windows their icon, once; later calls do nothing.
+// Qt sends an application icon twice to a window made after it was set (its
+// pixels converted and 74 KiB written to the X server each time), once to a
+// window that already exists: so the main window is made first and the icon
+// set before it shows. A box or dialog that may come before calls this too.
+void useApplicationIcon();
 
 // Qt's Fusion style draws a group box's frame from a PNG in Qt's resources,
 // read by QPixmap::load, which asks every image format plugin (loading them
 // all, and libjpeg with them) whether it knows the file. Read here as PNG
 // and put in Qt's pixmap cache under the key QPixmap::load looks for first,
 // it is taken from there. Should a Qt version make its key differently, the
-// style reads the file itself as before: slower, never wrong.
+// style reads the file itself as before: slower, never wrong. Once per
+// program; later calls do nothing.
 void readStyleImagesAsPng();
+
+// The same, when the group box first paints, just before the style draws its
+// frame: the style reads the image no sooner, and a window shows without
+// waiting for it.
+void readStyleImagesAsPngWhenPainted(QWidget *groupBox);
 
 } // namespace tintrava

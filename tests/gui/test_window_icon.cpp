@@ -98,9 +98,9 @@ void TestWindowIcon::noImagePluginAtStart()
     conf.close();
     tintrava::setConfigDirectory(dir.path());
     tintrava::setupFonts();
-    QApplication::setWindowIcon(tintrava::applicationIcon());
-    tintrava::readStyleImagesAsPng();
     TForm1 form;
+    form.winId();
+    tintrava::useApplicationIcon();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTRY_VERIFY(form.startupCheckDone());
