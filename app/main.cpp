@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QThread>
+#include <QTimer>
 #include <QTranslator>
 
 #include <csignal>
@@ -218,6 +219,9 @@ int main(int argc, char **argv)
 
     // One copy per user: a second one would fight the first over the lamp.
     tintrava::SingleInstance singleInstance;
+    // Later starts are heard once the window is up (or after a second, should
+    // it not paint, started minimised say); until then they wait.
+    singleInstance.listenLater = true;
     {
         tintrava::QtDialogs boxes;
         QString lockWarning;
@@ -288,6 +292,8 @@ int main(int argc, char **argv)
     // The native window first, then the icon: see useApplicationIcon.
     form1.winId();
     tintrava::useApplicationIcon();
+    tintrava::whenFirstPainted(&form1, [&singleInstance] { singleInstance.startListening(); });
+    QTimer::singleShot(1000, &singleInstance, [&singleInstance] { singleInstance.startListening(); });
     form1.show();
     return app.exec();
 }

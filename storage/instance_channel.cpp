@@ -183,6 +183,7 @@ struct InstanceChannel::Impl {
     int stopPipe[2] = {-1, -1};
     std::string socketPath;
     std::thread listener;
+    bool listenLater = false; // a listener thread still to start
     Receiver receiver;
 
     ~Impl()
@@ -354,7 +355,7 @@ InstanceChannel::InstanceChannel(std::string folder) : m_folder(std::move(folder
 
 InstanceChannel::~InstanceChannel() = default;
 
-InstanceChannel::Claim InstanceChannel::claim(Receiver receiver)
+InstanceChannel::Claim InstanceChannel::claim(Receiver receiver, Listening when)
 {
     m_errorText.clear();
     struct stat info {};
@@ -435,7 +436,9 @@ InstanceChannel::Claim InstanceChannel::claim(Receiver receiver)
     ::fcntl(m_impl->stopPipe[0], F_SETFD, FD_CLOEXEC);
     ::fcntl(m_impl->stopPipe[1], F_SETFD, FD_CLOEXEC);
     m_impl->receiver = std::move(receiver);
-    m_impl->listener = std::thread([impl = m_impl.get()] { impl->listen(); });
+    m_impl->listenLater = true;
+    if (when == Listening::Now)
+        startListening();
     return Claimed;
 }
 
@@ -617,6 +620,7 @@ struct InstanceChannel::Impl {
     std::wstring pipeName;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     std::thread listener;
+    bool listenLater = false; // a listener thread still to start
     Receiver receiver;
 
     ~Impl()
@@ -731,7 +735,7 @@ InstanceChannel::InstanceChannel(std::string folder) : m_folder(std::move(folder
 
 InstanceChannel::~InstanceChannel() = default;
 
-InstanceChannel::Claim InstanceChannel::claim(Receiver receiver)
+InstanceChannel::Claim InstanceChannel::claim(Receiver receiver, Listening when)
 {
     m_errorText.clear();
     const std::wstring folder = wide(nativePath(m_folder));
@@ -793,7 +797,9 @@ InstanceChannel::Claim InstanceChannel::claim(Receiver receiver)
         return Claimed;
     }
     m_impl->receiver = std::move(receiver);
-    m_impl->listener = std::thread([impl = m_impl.get()] { impl->listen(); });
+    m_impl->listenLater = true;
+    if (when == Listening::Now)
+        startListening();
     return Claimed;
 }
 
@@ -821,5 +827,13 @@ bool InstanceChannel::handOver(const std::vector<std::string> &files, int timeou
 }
 
 #endif
+
+void InstanceChannel::startListening()
+{
+    if (!m_impl || !m_impl->listenLater)
+        return;
+    m_impl->listenLater = false;
+    m_impl->listener = std::thread([impl = m_impl.get()] { impl->listen(); });
+}
 
 } // namespace tintrava

@@ -46,8 +46,15 @@ public:
     std::string channelPath() const;
 
     // Takes the lock unless a running copy holds it; with the lock, listens
-    // and calls receiver for every later start. Call once.
-    Claim claim(Receiver receiver);
+    // and calls receiver for every later start. Call once. With
+    // Listening::Later the channel is open at once, but what a later start
+    // sends waits (the system holds it) until startListening(): a program
+    // need not start the thread before its window shows.
+    enum class Listening { Now, Later };
+    Claim claim(Receiver receiver, Listening when = Listening::Now);
+    // Starts the listening thread a claim(…, Listening::Later) left for
+    // later; does nothing otherwise, or when called again.
+    void startListening();
     // What went wrong: why claim() gave Unavailable, or that it got the lock
     // but cannot listen (then it is still Claimed). Empty otherwise.
     const std::string &errorText() const { return m_errorText; }

@@ -38,7 +38,31 @@ private:
     QPointer<QWidget> m_window;
 };
 
+class BeforeFirstPaint : public QObject {
+public:
+    BeforeFirstPaint(QObject *parent, std::function<void()> then) : QObject(parent), m_then(std::move(then)) { }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            deleteLater();
+            if (m_then)
+                m_then();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_then;
+};
+
 } // namespace
+
+void whenFirstPainted(QWidget *widget, std::function<void()> then)
+{
+    widget->installEventFilter(new BeforeFirstPaint(widget, std::move(then)));
+}
 
 void watchFirstPaint(QWidget *window)
 {

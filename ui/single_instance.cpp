@@ -53,6 +53,11 @@ QString SingleInstance::socketPath() const
     return QFile::decodeName(QByteArray::fromStdString(m_channel->channelPath()));
 }
 
+void SingleInstance::startListening()
+{
+    m_channel->startListening();
+}
+
 SingleInstance::Claim SingleInstance::claim()
 {
     // Called on the channel's thread; what it hands over is dealt with on
@@ -62,7 +67,7 @@ SingleInstance::Claim SingleInstance::claim()
         for (const std::string &file : files)
             paths << QString::fromStdString(file);
         QMetaObject::invokeMethod(this, [this, paths] { deliver(paths); }, Qt::QueuedConnection);
-    });
+    }, listenLater ? InstanceChannel::Listening::Later : InstanceChannel::Listening::Now);
     m_errorText = QString::fromStdString(m_channel->errorText());
     switch (claim) {
     case InstanceChannel::Claimed:

@@ -38,6 +38,12 @@ public:
     // Takes the lock unless a running copy holds it. A lock left by a copy
     // that crashed is free again; a running copy's lock never is, however old.
     Claim claim();
+    // Set before claim(): the channel is open from the claim on, but what
+    // later starts send is taken only once startListening() is called (the
+    // program does so when its window first paints). Unset, claim() listens
+    // at once.
+    bool listenLater = false;
+    void startListening();
     // What went wrong when claim() gave Unavailable.
     QString errorText() const { return m_errorText; }
 

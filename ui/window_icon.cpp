@@ -1,7 +1,6 @@
 #include "ui/window_icon.h"
 
 #include <QDateTime>
-#include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
@@ -12,6 +11,7 @@
 
 #include <cstring>
 
+#include "ui/first_paint_probe.h"
 #include "ui/window_icon_pixels.h"
 
 namespace tintrava {
@@ -83,28 +83,9 @@ void readStyleImagesAsPng()
     QPixmapCache::insert(key, QPixmap::fromImage(image));
 }
 
-namespace {
-
-class ReadStyleImagesOnPaint : public QObject {
-public:
-    explicit ReadStyleImagesOnPaint(QObject *parent) : QObject(parent) { }
-
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            readStyleImagesAsPng();
-            watched->removeEventFilter(this);
-            deleteLater();
-        }
-        return false;
-    }
-};
-
-} // namespace
-
 void readStyleImagesAsPngWhenPainted(QWidget *groupBox)
 {
-    groupBox->installEventFilter(new ReadStyleImagesOnPaint(groupBox));
+    whenFirstPainted(groupBox, [] { readStyleImagesAsPng(); });
 }
 
 } // namespace tintrava

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -201,6 +202,41 @@ void handsOverNames()
     InstanceChannel later(folder);
     CHECK(later.handOver({"", "/b.tin", ""}));
     CHECK(heard.all().back() == std::vector<std::string>{"/b.tin"});
+}
+
+// The running copy may start listening after its window shows. A start in
+// between is served once it does: the channel is open from the claim on,
+// and what was sent waits for the listener.
+void listensLater()
+{
+    const std::string folder = freshFolder();
+    Heard heard;
+    InstanceChannel first(folder);
+    CHECK(first.claim(heard.receiver(), InstanceChannel::Listening::Later) == InstanceChannel::Claimed);
+    std::atomic<int> handedOver{-1};
+    std::thread later([&] {
+        InstanceChannel second(folder);
+        handedOver = second.handOver({"/home/anna/Abfolge.tintrava"}) ? 1 : 0;
+    });
+    CHECK(heard.all().empty());
+    first.startListening();
+    later.join();
+    CHECK(handedOver == 1);
+    CHECK(heard.all() == std::vector<std::vector<std::string>>{{"/home/anna/Abfolge.tintrava"}});
+    // Once is enough; a second call starts nothing more.
+    first.startListening();
+    InstanceChannel third(folder);
+    CHECK(third.handOver({}));
+    CHECK(heard.all().size() == 2);
+
+    // Never told to listen: it closes like any other, and lets the lock go.
+    const std::string other = freshFolder();
+    {
+        InstanceChannel quiet(other);
+        CHECK(quiet.claim(heard.receiver(), InstanceChannel::Listening::Later) == InstanceChannel::Claimed);
+    }
+    InstanceChannel next(other);
+    CHECK(next.claim(nullptr) == InstanceChannel::Claimed);
 }
 
 void tooManyNamesStillRaise()
@@ -467,6 +503,7 @@ int main(int argc, char **argv)
         {"messageRoundTrip", [](const std::string &) { messageRoundTrip(); }},
         {"lockTakenTwice", [](const std::string &) { lockTakenTwice(); }},
         {"handsOverNames", [](const std::string &) { handsOverNames(); }},
+        {"listensLater", [](const std::string &) { listensLater(); }},
         {"tooManyNamesStillRaise", [](const std::string &) { tooManyNamesStillRaise(); }},
         {"nobodyListens", [](const std::string &) { nobodyListens(); }},
         {"folderCannotBeMade", [](const std::string &) { folderCannotBeMade(); }},
