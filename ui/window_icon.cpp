@@ -41,6 +41,25 @@ QString keyHex(T value)
     return text;
 }
 
+void readStyleImagesAsPng()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    const QFileInfo info(QStringLiteral(":/qt-project.org/styles/commonstyle/images/fusion_groupbox.png"));
+    if (!info.exists())
+        return;
+    const QImage image = readPng(info.filePath());
+    if (image.isNull())
+        return;
+    // The key of a pixmap read from a file by a QPixmap that had none
+    // before (pixel type 0, QPlatformPixmap::PixmapType).
+    const QString key = QLatin1String("qt_pixmap") + info.absoluteFilePath()
+        + keyHex(uint(info.lastModified().toSecsSinceEpoch())) + keyHex(quint64(info.size())) + keyHex(uint(0));
+    QPixmapCache::insert(key, QPixmap::fromImage(image));
+}
+
 } // namespace
 
 QIcon applicationIcon()
@@ -62,25 +81,6 @@ void useApplicationIcon()
         return;
     done = true;
     QGuiApplication::setWindowIcon(applicationIcon());
-}
-
-void readStyleImagesAsPng()
-{
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    const QFileInfo info(QStringLiteral(":/qt-project.org/styles/commonstyle/images/fusion_groupbox.png"));
-    if (!info.exists())
-        return;
-    const QImage image = readPng(info.filePath());
-    if (image.isNull())
-        return;
-    // The key of a pixmap read from a file by a QPixmap that had none
-    // before (pixel type 0, QPlatformPixmap::PixmapType).
-    const QString key = QLatin1String("qt_pixmap") + info.absoluteFilePath()
-        + keyHex(uint(info.lastModified().toSecsSinceEpoch())) + keyHex(quint64(info.size())) + keyHex(uint(0));
-    QPixmapCache::insert(key, QPixmap::fromImage(image));
 }
 
 void readStyleImagesAsPngWhenPainted(QWidget *groupBox)

@@ -22,15 +22,12 @@ void useApplicationIcon();
 // Qt's Fusion style draws a group box's frame from a PNG in Qt's resources,
 // read by QPixmap::load, which asks every image format plugin (loading them
 // all, and libjpeg with them) whether it knows the file. Read here as PNG
-// and put in Qt's pixmap cache under the key QPixmap::load looks for first,
-// it is taken from there. Should a Qt version make its key differently, the
-// style reads the file itself as before: slower, never wrong. Once per
-// program; later calls do nothing.
-void readStyleImagesAsPng();
-
-// The same, when the group box first paints, just before the style draws its
-// frame: the style reads the image no sooner, and a window shows without
-// waiting for it.
+// when the group box first paints, just before the style draws its frame
+// (the style reads it no sooner, and a window shows without waiting for
+// it), and put in Qt's pixmap cache under the key QPixmap::load looks for
+// first, it is taken from there. Once per program. Should a Qt version make
+// its key differently, the style reads the file itself as before: slower,
+// never wrong.
 void readStyleImagesAsPngWhenPainted(QWidget *groupBox);
 
 } // namespace tintrava
