@@ -169,7 +169,10 @@ ConfigPlace currentConfigPlace()
     if (!place.programDir.empty() && !place.installed) {
         std::error_code error;
         place.existsBesideProgram = fs::exists(toPath(joinPath(place.programDir, ConfigFileName)), error);
-        place.programDirWritable = canCreateFileIn(place.programDir);
+        // A settings file beside the program decides on its own; the probe
+        // would only cost a file created and removed at every start.
+        if (!place.existsBesideProgram)
+            place.programDirWritable = canCreateFileIn(place.programDir);
     }
 #if defined(_WIN32)
     place.localAppData = environment(L"LOCALAPPDATA");
