@@ -13,6 +13,15 @@ namespace tintrava {
 namespace {
 
 #if !defined(_WIN32)
+// Whether fontconfig lists the family itself. QFontDatabase::hasFamily()
+// first runs the name through fontconfig's substitution rules, which is a
+// good part of a start's font work and can answer yes for a family that is
+// only substituted.
+bool listedFamily(const QString &family)
+{
+    return QFontDatabase::families().contains(family, Qt::CaseInsensitive);
+}
+
 // Debian's fonts-wine puts it here; other systems may keep it in a data dir.
 QStringList wineFontCandidates()
 {
@@ -30,9 +39,7 @@ QString installedWineFont()
     if (!isInstalledProgram(programDirectory()))
         return {};
     const QString family = QString::fromLatin1(DialogFontFamily);
-    // The families themselves: hasFamily() would also take whatever
-    // fontconfig substitutes for a family it does not have.
-    return QFontDatabase::families().contains(family) ? family : QString();
+    return listedFamily(family) ? family : QString();
 }
 
 QString registerWineFont()
@@ -59,7 +66,7 @@ QString g_largeTextFamily;
 QString scalableFamily()
 {
     const QString liberation = QStringLiteral("Liberation Sans");
-    if (QFontDatabase::hasFamily(liberation))
+    if (listedFamily(liberation))
         return liberation;
     return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
 }
@@ -95,7 +102,7 @@ QString setupFonts()
             return wine;
         }
         const QString liberation = QStringLiteral("Liberation Sans");
-        if (QFontDatabase::hasFamily(liberation)) {
+        if (listedFamily(liberation)) {
             QFont::insertSubstitution(QString::fromLatin1(DialogFontFamily), liberation);
             return liberation;
         }
