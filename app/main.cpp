@@ -291,7 +291,7 @@ int main(int argc, char **argv)
 
     // The native window first, then the icon: see useApplicationIcon.
     form1.winId();
-    tintrava::useApplicationIcon();
+    tintrava::useApplicationIcon(&form1);
     tintrava::whenFirstPainted(&form1, [&singleInstance] { singleInstance.startListening(); });
     QTimer::singleShot(1000, &singleInstance, [&singleInstance] { singleInstance.startListening(); });
     form1.show();

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the window icon's PNGs as C++ arrays of 0xAARRGGBB pixels, so the
+"""Writes the window icon's PNGs as a C++ array of 0xAARRGGBB pixels, so the
 program sets its icon at start without decoding a PNG (which costs more
 than the rest of the icon's work: the 128 px size alone is 16384 pixels to
 inflate and unfilter).
@@ -84,16 +84,24 @@ def main():
         pixels = [(r[i + 3] << 24) | (r[i] << 16) | (r[i + 1] << 8) | r[i + 2]
                   for r in rows for i in range(0, len(r), 4)]
         images.append((width, pixels))
+    # One array holding every size as X's _NET_WM_ICON property does (width,
+    # height, then the pixels), so the icon goes to the X server as it is
+    # built in; each size's pixels are also reached on their own.
     lines = ["// Written by data/icon_pixels.py from the rendered window icon; not edited by hand.",
-             '#include "ui/window_icon_pixels.h"', "", "namespace tintrava::window_icon_pixels {", "",
-             "namespace {", ""]
+             '#include "ui/window_icon_pixels.h"', "", "namespace tintrava::window_icon_pixels {", ""]
+    total = sum(2 + len(pixels) for _, pixels in images)
+    lines.append(f"const std::uint32_t netWmIcon[{total}] = {{")
+    offsets, offset = [], 0
     for side, pixels in images:
-        lines.append(f"const std::uint32_t pixels{side}[{len(pixels)}] = {{")
+        lines.append(f"    {side}u, {side}u,")
+        offsets.append(offset + 2)
+        offset += 2 + len(pixels)
         for i in range(0, len(pixels), 8):
             lines.append("    " + ", ".join(f"0x{p:08x}u" for p in pixels[i:i + 8]) + ",")
-        lines.append("};")
-    lines += ["", "} // namespace", "",
-              "const Image images[] = {" + ", ".join(f"{{{side}, pixels{side}}}" for side, _ in images) + "};",
+    lines.append("};")
+    lines += [f"const std::size_t netWmIconLength = {total};", "",
+              "const Image images[] = {" + ", ".join(f"{{{side}, netWmIcon + {at}}}"
+                                                   for (side, _), at in zip(images, offsets)) + "};",
               f"const int imageCount = {len(images)};", "",
               "} // namespace tintrava::window_icon_pixels", ""]
     with open(output + ".tmp", "w") as f:

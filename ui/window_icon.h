@@ -16,8 +16,10 @@ QIcon applicationIcon();
 // Qt sends an application icon twice to a window made after it was set (its
 // pixels converted and 74 KiB written to the X server each time), once to a
 // window that already exists: so the main window is made first and the icon
-// set before it shows. A box or dialog that may come before calls this too.
-void useApplicationIcon();
+// set before it shows. On X, mainWindow (made, not yet shown) gets the
+// built-in pixels written as they are instead. A box or dialog that may come
+// before calls this too, without a window.
+void useApplicationIcon(QWidget *mainWindow = nullptr);
 
 // Qt's Fusion style draws a group box's frame from a PNG in Qt's resources,
 // read by QPixmap::load, which asks every image format plugin (loading them

@@ -22,12 +22,15 @@ def choose_model(program, position):
     """Answers the hardware dialog that comes up at start with the model at
     position and "speichern"; returns the main window."""
     dialog = program.window("Hardwareauswahl")
-    check_window_icon(dialog, "Hardwareauswahl")
+    dialog_icon = check_window_icon(dialog, "Hardwareauswahl")
     click(dialog, (MODEL_ITEM_X, MODEL_ITEMS_Y[position]))
     click(dialog, SAVE_BUTTON)
     program.window_gone("Hardwareauswahl", dialog)
     wid = program.main_window()
-    check_window_icon(wid, "Tintrava V.1.50")
+    # The main window's icon is written from the built-in pixels, the
+    # dialog's by Qt from the same pixels: the two must not differ.
+    if check_window_icon(wid, "Tintrava V.1.50") != dialog_icon:
+        raise Failure("the main window's icon differs from the hardware dialog's")
     return wid
 
 

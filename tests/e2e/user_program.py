@@ -100,13 +100,29 @@ class UserProgram(Program):
         return self
 
 
-def window_icon_set(wid):
-    """Whether the window carries an icon for the task bar (_NET_WM_ICON)."""
-    result = subprocess.run(["xprop", "-id", str(wid), "-notype", "_NET_WM_ICON"],
-                            capture_output=True, text=True, timeout=30)
+def window_icon(wid):
+    """The window's _NET_WM_ICON as numbers (for each size its width, height
+    and pixels), or [] while it has none."""
+    result = subprocess.run(["xprop", "-id", str(wid), "-notype", "-f", "_NET_WM_ICON", "32c", " = $0+\n",
+                             "_NET_WM_ICON"], capture_output=True, text=True, timeout=30)
     if result.returncode != 0:
         raise Failure(f"xprop failed: {result.stderr.strip()} (Debian: x11-utils)")
-    return "=" in result.stdout and "not found" not in result.stdout
+    if "=" not in result.stdout or "not found" in result.stdout:
+        return []
+    return [int(value) for value in result.stdout.split("=", 1)[1].split(",")]
+
+
+def icon_sizes(values):
+    """The sizes an icon property holds; a property whose sizes do not add up
+    to its length is a failure."""
+    sizes, at = [], 0
+    while at + 2 <= len(values):
+        width, height = values[at], values[at + 1]
+        sizes.append((width, height))
+        at += 2 + width * height
+    if at != len(values):
+        raise Failure(f"_NET_WM_ICON of {len(values)} numbers does not hold whole images ({sizes})")
+    return sizes
 
 
 def window_class(wid):
@@ -119,10 +135,16 @@ def window_class(wid):
 
 
 def check_window_icon(wid, caption):
+    """Waits for the window's icon for the task bar and checks that it holds
+    the program's two sizes; returns its numbers."""
     # The main window gets its icon just after its first paint, so the icon
     # may follow the window by a moment.
     deadline = time.monotonic() + 10.0
-    while not window_icon_set(wid):
+    while not (values := window_icon(wid)):
         if time.monotonic() > deadline:
             raise Failure(f"window \"{caption}\" has no icon")
         time.sleep(0.1)
+    sizes = icon_sizes(values)
+    if sizes != [(48, 48), (128, 128)]:
+        raise Failure(f"window \"{caption}\" has an icon of sizes {sizes}, not 48 and 128")
+    return values
