@@ -12,8 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 
+// Windows builds have no X; elsewhere Qt says whether it speaks X at all.
+#if !defined(_WIN32)
 #if QT_CONFIG(xcb)
+#define TINTRAVA_X11_ICON 1
 #include <xcb/xcb.h>
+#endif
 #endif
 
 #include "ui/first_paint_probe.h"
@@ -65,7 +69,7 @@ void readStyleImagesAsPng()
     QPixmapCache::insert(key, QPixmap::fromImage(image));
 }
 
-#if QT_CONFIG(xcb)
+#if defined(TINTRAVA_X11_ICON)
 // Qt would turn the icon's pixmaps back into pixels and copy them twice more
 // before they reach the X server (about 220 KiB of fresh memory, 55 page
 // faults, at every start); the built-in array already is the property.
@@ -115,7 +119,7 @@ void useApplicationIcon(QWidget *mainWindow)
     if (done)
         return;
     done = true;
-#if QT_CONFIG(xcb)
+#if defined(TINTRAVA_X11_ICON)
     // Written here, the window is one Qt leaves alone when the application's
     // icon is set below (as it would had it an icon of its own).
     if (mainWindow && writeX11Icon(mainWindow))
